@@ -1,0 +1,572 @@
+#include "common/SignatureDatabase.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <random>
+#include <type_traits>
+#include <unordered_map>
+#include <vector>
+
+#include "common/Text.h"
+#include "common/platform/File.h"
+
+namespace zorvek {
+namespace {
+
+// Growable array of trivially copyable rows. realloc lets a large table grow in place (mremap on
+// glibc) instead of holding the old and the new copy at once while loading millions of digests.
+template <typename T>
+class PodVector {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+ public:
+  PodVector() = default;
+  PodVector(const PodVector&) = delete;
+  PodVector& operator=(const PodVector&) = delete;
+  PodVector(PodVector&& o) noexcept : p_(o.p_), n_(o.n_), cap_(o.cap_) { o.p_ = nullptr, o.n_ = o.cap_ = 0; }
+  PodVector& operator=(PodVector&& o) noexcept {
+    if (this != &o) {
+      std::free(p_);
+      p_ = o.p_, n_ = o.n_, cap_ = o.cap_;
+      o.p_ = nullptr, o.n_ = o.cap_ = 0;
+    }
+    return *this;
+  }
+  ~PodVector() { std::free(p_); }
+
+  size_t size() const { return n_; }
+  bool empty() const { return n_ == 0; }
+  T& operator[](size_t i) { return p_[i]; }
+  const T& operator[](size_t i) const { return p_[i]; }
+  T* begin() { return p_; }
+  T* end() { return p_ + n_; }
+  const T* begin() const { return p_; }
+  const T* end() const { return p_ + n_; }
+
+  void push_back(const T& v) {
+    if (n_ == cap_) setCapacity(cap_ ? cap_ * 2 : 64);
+    p_[n_++] = v;
+  }
+  // Zero-filled array of n elements (for hash slots).
+  void assignZeroed(size_t n) {
+    std::free(p_);
+    p_ = static_cast<T*>(std::calloc(n, sizeof(T)));
+    if (!p_ && n) throw std::bad_alloc();
+    n_ = cap_ = n;
+  }
+  void truncate(size_t n) { n_ = std::min(n, n_); }
+  void shrinkToFit() {
+    if (cap_ > n_ && n_ > 0) setCapacity(n_);
+  }
+
+ private:
+  void setCapacity(size_t cap) {
+    void* q = std::realloc(p_, cap * sizeof(T));
+    if (!q) throw std::bad_alloc();
+    p_ = static_cast<T*>(q);
+    cap_ = cap;
+  }
+  T* p_ = nullptr;
+  size_t n_ = 0;
+  size_t cap_ = 0;
+};
+
+// Per-process random seed: a database from a feed cannot be crafted to collide in our index.
+uint64_t hashSeed() {
+  static const uint64_t seed = [] {
+    std::random_device rd;
+    return (uint64_t(rd()) << 32) ^ rd() ^ 0x9E3779B97F4A7C15ull;
+  }();
+  return seed;
+}
+
+uint64_t load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+uint64_t mix(uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDull;
+  h ^= h >> 33;
+  h *= 0xC4CEB9FE1A85EC53ull;
+  h ^= h >> 33;
+  return h;
+}
+
+template <size_t N>
+struct Row {
+  uint8_t key[N];
+  uint32_t rec;
+};
+
+// Digests of one length, stored binary, with an open-addressing index of 8-byte slots:
+// (32-bit fingerprint << 32) | (row + 1); 0 marks an empty slot. The fingerprint spares a
+// cache miss on the row for most probes that do not match.
+template <size_t N>
+class KeyTable {
+ public:
+  static constexpr uint32_t kNone = UINT32_MAX;
+
+  size_t size() const { return rows_.size(); }
+  PodVector<Row<N>>& rows() { return rows_; }
+  const PodVector<Row<N>>& rows() const { return rows_; }
+
+  uint32_t find(const uint8_t* key) const {
+    if (slots_.empty()) return kNone;
+    const uint64_t h = hashKey(key);
+    const auto fp = static_cast<uint32_t>(h >> 32);
+    for (uint64_t i = h & mask_;; i = (i + 1) & mask_) {
+      const uint64_t s = slots_[i];
+      if (s == 0) return kNone;
+      if (static_cast<uint32_t>(s >> 32) == fp) {
+        const auto row = static_cast<uint32_t>(s) - 1;
+        if (std::memcmp(rows_[row].key, key, N) == 0) return row;
+      }
+    }
+  }
+
+  // Bulk loading: rows are appended unindexed, then indexKeepingFirst() drops repeats.
+  void append(const uint8_t* key, uint32_t rec) {
+    Row<N> r;
+    std::memcpy(r.key, key, N);
+    r.rec = rec;
+    rows_.push_back(r);
+  }
+
+  // Builds the index over the appended rows; a digest seen again keeps its first row.
+  void indexKeepingFirst() {
+    allocateSlots(rows_.size());
+    size_t kept = 0;
+    for (size_t i = 0; i < rows_.size(); ++i) {
+      if (find(rows_[i].key) != kNone) continue;
+      rows_[kept] = rows_[i];
+      place(static_cast<uint32_t>(kept));
+      ++kept;
+    }
+    rows_.truncate(kept);
+    rows_.shrinkToFit();
+  }
+
+  // Adds one new digest to an indexed table.
+  void insert(const uint8_t* key, uint32_t rec) {
+    append(key, rec);
+    if (rows_.size() * 4 > slots_.size() * 3) {
+      allocateSlots(rows_.size());
+      for (size_t i = 0; i < rows_.size(); ++i) place(static_cast<uint32_t>(i));
+    } else {
+      place(static_cast<uint32_t>(rows_.size() - 1));
+    }
+  }
+
+ private:
+  uint64_t hashKey(const uint8_t* key) const {
+    uint64_t h = hashSeed();
+    for (size_t off = 0; off + 8 <= N; off += 8) h = mix(h ^ load64(key + off));
+    if (N % 8) h = mix(h ^ load64(key + N - 8));
+    return h;
+  }
+  // Room for `rows` at a load factor of at most 3/4.
+  void allocateSlots(size_t rows) {
+    size_t n = 16;
+    while (n * 3 < rows * 4 + 4) n *= 2;
+    slots_.assignZeroed(n);
+    mask_ = n - 1;
+  }
+  void place(uint32_t row) {
+    const uint64_t h = hashKey(rows_[row].key);
+    uint64_t i = h & mask_;
+    while (slots_[i] != 0) i = (i + 1) & mask_;
+    slots_[i] = (h & 0xFFFFFFFF00000000ull) | (uint64_t(row) + 1);
+  }
+
+  PodVector<Row<N>> rows_;
+  PodVector<uint64_t> slots_;
+  uint64_t mask_ = 0;
+};
+
+struct Record {
+  std::string extra, name, family, reference;
+  ThreatLevel level = ThreatLevel::High;
+};
+
+// Detection texts repeat across millions of digests: each distinct record is stored once.
+class RecordPool {
+ public:
+  uint32_t intern(const Record& r) {
+    std::string key;
+    key.reserve(r.name.size() + r.family.size() + r.reference.size() + r.extra.size() + 8);
+    key.append(r.name).push_back('\0');
+    key.append(r.family).push_back('\0');
+    key.append(r.reference).push_back('\0');
+    key.append(r.extra).push_back('\0');
+    key.append(std::to_string(static_cast<uint32_t>(r.level)));
+    const auto [it, inserted] = ids_.try_emplace(std::move(key), static_cast<uint32_t>(records_.size()));
+    if (inserted) records_.push_back(r);
+    return it->second;
+  }
+  const Record& operator[](uint32_t id) const { return records_[id]; }
+  size_t size() const { return records_.size(); }
+
+ private:
+  std::vector<Record> records_;
+  std::unordered_map<std::string, uint32_t> ids_;
+};
+
+int8_t hexValue(char c) {
+  if (c >= '0' && c <= '9') return static_cast<int8_t>(c - '0');
+  if (c >= 'a' && c <= 'f') return static_cast<int8_t>(c - 'a' + 10);
+  if (c >= 'A' && c <= 'F') return static_cast<int8_t>(c - 'A' + 10);
+  return -1;
+}
+
+// Decodes a 32/40/64-character hex digest (either case) into bytes; false for anything else.
+bool decodeDigest(std::string_view hex, uint8_t* out) {
+  if (hex.size() != 32 && hex.size() != 40 && hex.size() != 64) return false;
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    const int8_t hi = hexValue(hex[i]), lo = hexValue(hex[i + 1]);
+    if ((hi | lo) < 0) return false;
+    out[i / 2] = static_cast<uint8_t>((hi << 4) | lo);
+  }
+  return true;
+}
+
+void appendHex(std::string& out, const uint8_t* p, size_t n) {
+  static const char digits[] = "0123456789abcdef";
+  for (size_t i = 0; i < n; ++i) {
+    out += digits[p[i] >> 4];
+    out += digits[p[i] & 15];
+  }
+}
+
+// Unsigned decimal after optional white space; stops at the first non-digit; saturates.
+uint64_t parseDecimal(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r'))) ++i;
+  uint64_t v = 0;
+  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+    const auto d = static_cast<uint64_t>(s[i] - '0');
+    if (v > (UINT64_MAX - d) / 10) return UINT64_MAX;
+    v = v * 10 + d;
+  }
+  return v;
+}
+
+bool shouldReplace(const Record& old, const Record& fresh) {
+  return (!fresh.reference.empty() && old.reference.empty()) ||
+         (!fresh.family.empty() && old.family.empty()) ||
+         (old.name == kGenericSignatureName && fresh.name != kGenericSignatureName);
+}
+
+}  // namespace
+
+struct Tables {
+  KeyTable<16> md5;
+  KeyTable<20> sha1;
+  KeyTable<32> sha256;
+  RecordPool records;
+
+  size_t size() const { return md5.size() + sha1.size() + sha256.size(); }
+};
+
+struct SignatureDatabase::State {
+  mutable std::mutex mutex;
+  Tables tables;
+  uint64_t count = 0;
+  std::string version;
+  uint64_t generated = 0;
+  std::string source;
+};
+
+namespace {
+
+// Turns lines into unindexed rows; finish() indexes them, keeping each digest's first line.
+class Parser {
+ public:
+  Parser() : generic_(tables_.records.intern({"", kGenericSignatureName, kGenericSignatureName, "", ThreatLevel::High})) {}
+
+  void line(std::string_view line) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty() || line[0] == '#') return;
+    if (line.starts_with("ZORVEKDB/") || line.starts_with("SIZE ")) return;
+    if (line.starts_with("VERSION ")) {
+      version_ = std::string(line.substr(8));
+      return;
+    }
+    if (line.starts_with("GENERATED ")) {
+      generated_ = parseDecimal(line.substr(10));
+      return;
+    }
+    entry(line);
+  }
+
+  Tables finish() {
+    tables_.md5.indexKeepingFirst();
+    tables_.sha1.indexKeepingFirst();
+    tables_.sha256.indexKeepingFirst();
+    return std::move(tables_);
+  }
+  const std::string& version() const { return version_; }
+  uint64_t generated() const { return generated_; }
+
+ private:
+  void entry(std::string_view line) {
+    const size_t colon = line.find(':');
+    const std::string_view digest = line.substr(0, colon);
+    uint8_t key[32];
+    if (!decodeDigest(digest, key)) return;
+    const std::string_view rest = colon == std::string_view::npos ? std::string_view() : line.substr(colon + 1);
+
+    // Fields after the digest; a separator at the very end adds no field. Field 6 onward is kept
+    // whole as `tail`: the reference is free text and may itself hold ":" (links do).
+    std::string_view f[4];
+    size_t pieces = 0;
+    std::string_view tail;
+    size_t pos = 0;
+    bool more = !rest.empty();
+    while (more && pieces < 4) {
+      const size_t c = rest.find(':', pos);
+      if (c == std::string_view::npos) {
+        f[pieces++] = rest.substr(pos);
+        more = false;
+      } else {
+        f[pieces++] = rest.substr(pos, c - pos);
+        pos = c + 1;
+        more = pos < rest.size();
+      }
+    }
+    if (more) {
+      tail = rest.substr(pos);
+      if (tail.back() == ':') tail.remove_suffix(1);
+    }
+
+    uint32_t rec;
+    if (pieces == 0) {
+      rec = generic_;
+    } else if (!more || digest.size() == 32) {
+      Record r;
+      r.name = f[0];
+      r.family = pieces >= 2 && f[1] != "SIGNATURE" ? f[1] : f[0];
+      rec = intern(std::move(r));
+    } else {
+      Record r;
+      r.extra = f[0];
+      r.family = f[1];
+      r.level = parseThreatLevel(f[2]);
+      r.name = f[3];
+      r.reference = tail;
+      rec = intern(std::move(r));
+    }
+    switch (digest.size()) {
+      case 32: tables_.md5.append(key, rec); break;
+      case 40: tables_.sha1.append(key, rec); break;
+      default: tables_.sha256.append(key, rec); break;
+    }
+  }
+
+  // Consecutive lines usually carry the same texts: skip the pool's map for them.
+  uint32_t intern(Record r) {
+    if (haveLast_ && r.name == last_.name && r.family == last_.family && r.reference == last_.reference &&
+        r.extra == last_.extra && r.level == last_.level)
+      return lastId_;
+    lastId_ = tables_.records.intern(r);
+    last_ = std::move(r);
+    haveLast_ = true;
+    return lastId_;
+  }
+
+  Tables tables_;
+  uint32_t generic_;
+  Record last_;
+  uint32_t lastId_ = 0;
+  bool haveLast_ = false;
+  std::string version_;
+  uint64_t generated_ = 0;
+};
+
+template <size_t N>
+void mergeTable(KeyTable<N>& into, RecordPool& intoRecords, const KeyTable<N>& from,
+                const RecordPool& fromRecords, std::vector<uint32_t>& recMap) {
+  auto translate = [&](uint32_t id) {
+    if (recMap[id] == UINT32_MAX) recMap[id] = intoRecords.intern(fromRecords[id]);
+    return recMap[id];
+  };
+  for (const auto& row : from.rows()) {
+    const uint32_t at = into.find(row.key);
+    if (at == KeyTable<N>::kNone) {
+      into.insert(row.key, translate(row.rec));
+    } else if (shouldReplace(intoRecords[into.rows()[at].rec], fromRecords[row.rec])) {
+      into.rows()[at].rec = translate(row.rec);
+    }
+  }
+}
+
+void mergeInto(SignatureDatabase::State& st, Parser& parser, const std::string& source) {
+  Tables parsed = parser.finish();
+  std::lock_guard<std::mutex> lock(st.mutex);
+  if (st.tables.size() == 0) {
+    st.tables = std::move(parsed);
+  } else {
+    std::vector<uint32_t> recMap(parsed.records.size(), UINT32_MAX);
+    mergeTable(st.tables.md5, st.tables.records, parsed.md5, parsed.records, recMap);
+    mergeTable(st.tables.sha1, st.tables.records, parsed.sha1, parsed.records, recMap);
+    mergeTable(st.tables.sha256, st.tables.records, parsed.sha256, parsed.records, recMap);
+  }
+  st.count = st.tables.size();
+  if (!parser.version().empty()) st.version = parser.version();
+  if (parser.generated() != 0) st.generated = parser.generated();
+  if (!source.empty()) st.source = source;
+}
+
+void fillMatch(SignatureMatch* match, const Record& r, const uint8_t* key, size_t n) {
+  if (!match) return;
+  match->name = r.name;
+  match->family = r.family;
+  match->level = r.level;
+  match->reference = r.reference;
+  match->hash.clear();
+  appendHex(match->hash, key, n);
+}
+
+template <size_t N>
+bool findIn(const KeyTable<N>& table, const RecordPool& records, const uint8_t* key,
+            SignatureMatch* match) {
+  const uint32_t at = table.find(key);
+  if (at == KeyTable<N>::kNone) return false;
+  fillMatch(match, records[table.rows()[at].rec], key, N);
+  return true;
+}
+
+}  // namespace
+
+SignatureDatabase::SignatureDatabase() : state_(std::make_shared<State>()) {}
+
+bool SignatureDatabase::load(const std::wstring& path, std::string* error) {
+  InputFile file;
+  if (!file.open(path, InputFile::Share::ReadWrite)) {
+    if (error) *error = "cannot open: " + toUtf8(path);
+    return false;
+  }
+  // Streamed in chunks: the lines are the same as in the whole text, without holding it all.
+  constexpr size_t kChunk = 1 << 20;
+  Parser parser;
+  std::string buf;
+  size_t start = 0;
+  for (;;) {
+    const size_t keep = buf.size() - start;
+    if (start > 0) {
+      buf.erase(0, start);
+      start = 0;
+    }
+    buf.resize(keep + kChunk);
+    const long long got = file.read(buf.data() + keep, kChunk);
+    buf.resize(keep + static_cast<size_t>(got > 0 ? got : 0));
+    if (got <= 0) break;
+    const char* base = buf.data();
+    for (;;) {
+      const void* nl = std::memchr(base + start, '\n', buf.size() - start);
+      if (!nl) break;
+      const size_t end = static_cast<size_t>(static_cast<const char*>(nl) - base);
+      parser.line(std::string_view(base + start, end - start));
+      start = end + 1;
+    }
+  }
+  if (start < buf.size()) parser.line(std::string_view(buf).substr(start));
+  mergeInto(*state_, parser, toUtf8(path));
+  return true;
+}
+
+bool SignatureDatabase::parse(std::string_view text, const std::string& source) {
+  Parser parser;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    parser.line(text.substr(start, end - start));
+    start = end + 1;
+  }
+  mergeInto(*state_, parser, source);
+  return true;
+}
+
+bool SignatureDatabase::lookup(const std::string& md5, const std::string& sha1,
+                               const std::string& sha256, SignatureMatch* match) const {
+  if (match) match->clear();
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  const Tables& t = state_->tables;
+  if (t.size() == 0) return false;
+  for (const std::string* digest : {&sha256, &sha1, &md5}) {
+    uint8_t key[32];
+    if (digest->empty() || !decodeDigest(*digest, key)) continue;
+    const bool found = digest->size() == 32   ? findIn(t.md5, t.records, key, match)
+                       : digest->size() == 40 ? findIn(t.sha1, t.records, key, match)
+                                              : findIn(t.sha256, t.records, key, match);
+    if (found) return true;
+  }
+  return false;
+}
+
+SignatureDbInfo SignatureDatabase::info() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return {state_->count, state_->version, state_->generated, state_->source};
+}
+
+std::string SignatureDatabase::serialize() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  const State& st = *state_;
+  std::string out = "# Zorvek Antivirus signature database\nZORVEKDB/1\n";
+  out += "VERSION " + (st.version.empty() ? std::string("0") : st.version) + "\n";
+  out += "GENERATED " + std::to_string(st.generated) + "\n";
+  out += "SIZE " + std::to_string(st.count) + "\n";
+
+  struct Item {
+    const uint8_t* key;
+    uint32_t len;
+    uint32_t rec;
+  };
+  std::vector<Item> items;
+  items.reserve(st.tables.size());
+  for (const auto& r : st.tables.md5.rows()) items.push_back({r.key, 16, r.rec});
+  for (const auto& r : st.tables.sha1.rows()) items.push_back({r.key, 20, r.rec});
+  for (const auto& r : st.tables.sha256.rows()) items.push_back({r.key, 32, r.rec});
+  // Byte order of the binary digests is the order of their hex text, a shorter prefix first.
+  std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
+    const int c = std::memcmp(a.key, b.key, std::min(a.len, b.len));
+    return c != 0 ? c < 0 : a.len < b.len;
+  });
+  for (const Item& it : items) {
+    const Record& r = st.tables.records[it.rec];
+    appendHex(out, it.key, it.len);
+    out += ':';
+    out += r.name;
+    out += ':';
+    out += r.family.empty() ? r.name : r.family;
+    out += '\n';
+  }
+  return out;
+}
+
+std::shared_ptr<SignatureDatabase> assembleServiceDatabase(const std::wstring& mainPath,
+                                                           const std::wstring& livePath,
+                                                           std::wstring* error) {
+  auto db = std::make_shared<SignatureDatabase>();
+  std::string mainError, liveError;
+  const bool mainLoaded = db->load(mainPath, &mainError);
+  if (!livePath.empty() && pathExists(livePath)) db->load(livePath, &liveError);
+  if (db->info().count > 0) {
+    if (error) error->clear();
+    return db;
+  }
+  if (error) {
+    std::string text = mainLoaded ? liveError : mainError;
+    if (text.empty()) text = "database is empty";
+    *error = toWide(text);
+  }
+  return nullptr;
+}
+
+}  // namespace zorvek

@@ -1,0 +1,136 @@
+#include "common/Text.h"
+
+#include <cstdint>
+
+namespace zorvek {
+namespace {
+
+constexpr bool kWide32 = sizeof(wchar_t) == 4;
+constexpr char32_t kReplacement = 0xFFFD;
+
+void appendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+void appendWide(std::wstring& out, char32_t cp) {
+  if (kWide32 || cp < 0x10000) {
+    out += static_cast<wchar_t>(cp);
+  } else {
+    cp -= 0x10000;
+    out += static_cast<wchar_t>(0xD800 + (cp >> 10));
+    out += static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
+  }
+}
+
+// Decodes one UTF-8 sequence at s[i]; returns its length, or 0 when the bytes are not a valid,
+// shortest-form sequence of a scalar value.
+size_t decodeUtf8(std::string_view s, size_t i, char32_t& cp) {
+  const auto b0 = static_cast<uint8_t>(s[i]);
+  size_t len;
+  char32_t min;
+  if (b0 < 0x80) {
+    cp = b0;
+    return 1;
+  } else if ((b0 & 0xE0) == 0xC0) {
+    len = 2, cp = b0 & 0x1F, min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    len = 3, cp = b0 & 0x0F, min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    len = 4, cp = b0 & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (len > s.size() - i) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    const auto b = static_cast<uint8_t>(s[i + k]);
+    if ((b & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+}  // namespace
+
+std::string toUtf8(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    auto cp = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(text[i]));
+    if (kWide32) {
+      if (cp >= 0xDC80 && cp <= 0xDCFF) {
+        out += static_cast<char>(cp - 0xDC00);
+        continue;
+      }
+      if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = kReplacement;
+    } else if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() &&
+               text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<char32_t>(text[i + 1]) - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = kReplacement;
+    }
+    appendUtf8(out, cp);
+  }
+  return out;
+}
+
+std::wstring toWide(std::string_view text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    char32_t cp = 0;
+    const size_t len = decodeUtf8(text, i, cp);
+    if (len == 0) {
+      appendWide(out, kWide32 ? 0xDC00 + static_cast<uint8_t>(text[i]) : kReplacement);
+      ++i;
+    } else {
+      appendWide(out, cp);
+      i += len;
+    }
+  }
+  return out;
+}
+
+std::string asciiLower(std::string_view text) {
+  std::string out(text);
+  for (auto& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+std::wstring asciiLower(std::wstring_view text) {
+  std::wstring out(text);
+  for (auto& c : out)
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  return out;
+}
+
+std::filesystem::path toPath(std::wstring_view path) {
+  // A char8_t path is UTF-8 on every platform, whatever the C locale says.
+  const std::string utf8 = toUtf8(path);
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string pathToUtf8(const std::filesystem::path& path) {
+  const std::u8string u8 = path.u8string();
+  return std::string(u8.begin(), u8.end());
+}
+
+std::wstring pathToWide(const std::filesystem::path& path) { return toWide(pathToUtf8(path)); }
+
+}  // namespace zorvek

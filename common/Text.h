@@ -1,0 +1,30 @@
+#pragma once
+// The one home of text conversions. std::string is UTF-8; std::wstring is the system's wide
+// string (UTF-16 on Windows, UTF-32 on Linux).
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace zorvek {
+
+// UTF-16/UTF-32 to UTF-8. With UTF-32, code points U+DC80..U+DCFF written by toWide for bytes
+// that were not UTF-8 turn back into those bytes, so Linux file names survive a round trip.
+// Other unpaired surrogates become U+FFFD, as WideCharToMultiByte does.
+std::string toUtf8(std::wstring_view text);
+
+// UTF-8 to wide. Invalid bytes become U+FFFD with UTF-16 (as MultiByteToWideChar does) and
+// U+DC00 + byte with UTF-32 (round-trips through toUtf8).
+std::wstring toWide(std::string_view text);
+
+// ASCII-only lower-casing: bytes/characters outside A-Z stay as they are.
+std::string asciiLower(std::string_view text);
+std::wstring asciiLower(std::wstring_view text);
+
+// Builds a filesystem path from a wide path on both platforms without the C locale.
+std::filesystem::path toPath(std::wstring_view path);
+// The UTF-8 and wide forms of a filesystem path.
+std::string pathToUtf8(const std::filesystem::path& path);
+std::wstring pathToWide(const std::filesystem::path& path);
+
+}  // namespace zorvek

@@ -1,0 +1,64 @@
+#include "common/Text.h"
+
+#include <gtest/gtest.h>
+
+#include "common/ThreatLevel.h"
+
+namespace zorvek {
+namespace {
+
+TEST(TextTest, Utf8RoundTrips) {
+  const std::string samples[] = {"", "plain", "Проверка файлов", "日本語", "emoji \xF0\x9F\x98\x80 end",
+                                 std::string("nul\0inside", 10)};
+  for (const auto& s : samples) {
+    SCOPED_TRACE(s);
+    EXPECT_EQ(toUtf8(toWide(s)), s);
+  }
+  EXPECT_EQ(toWide("\xF0\x9F\x98\x80").size(), sizeof(wchar_t) == 2 ? 2u : 1u);
+  EXPECT_EQ(toWide("Я"), std::wstring(1, wchar_t(0x42F)));
+}
+
+TEST(TextTest, InvalidUtf8) {
+  // Overlong, truncated, surrogate and out-of-range sequences are not decoded as characters.
+  const std::string bad[] = {"\xC0\xAF", "\xE2\x82", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xFF"};
+  for (const auto& s : bad) {
+    const std::wstring w = toWide(s);
+    if (sizeof(wchar_t) == 4) {
+      EXPECT_EQ(toUtf8(w), s) << "raw bytes survive on UTF-32 platforms";
+    } else {
+      for (wchar_t c : w) EXPECT_EQ(c, 0xFFFD);
+    }
+  }
+  // An unpaired surrogate written by the system becomes U+FFFD.
+  if (sizeof(wchar_t) == 2) {
+    EXPECT_EQ(toUtf8(std::wstring(1, wchar_t(0xD800))), "\xEF\xBF\xBD");
+  }
+}
+
+TEST(TextTest, AsciiLowerLeavesOtherCharactersAlone) {
+  EXPECT_EQ(asciiLower(std::string("AbC-Я-Z")), "abc-Я-z");
+  EXPECT_EQ(asciiLower(std::wstring(L"ABC\u0416")), std::wstring(L"abc\u0416"));
+}
+
+TEST(TextTest, PathsKeepNonAsciiNames) {
+  const std::wstring name = L"папка/файл.txt";
+  EXPECT_EQ(pathToWide(toPath(name)).back(), L't');
+  EXPECT_EQ(pathToUtf8(toPath(name).filename()), "файл.txt");
+}
+
+TEST(ThreatLevelTest, NamesAndParsing) {
+  EXPECT_STREQ(threatLevelName(ThreatLevel::Clean), "clean");
+  EXPECT_STREQ(threatLevelName(4u), "critical");
+  EXPECT_STREQ(threatLevelName(5u), "unknown");
+  const struct {
+    const char* word;
+    ThreatLevel level;
+  } cases[] = {{"High", ThreatLevel::High}, {"HIGH", ThreatLevel::High}, {"low", ThreatLevel::Low},
+               {"Medium", ThreatLevel::Medium}, {"critical", ThreatLevel::Critical},
+               {"clean", ThreatLevel::Clean}, {"", ThreatLevel::Clean}, {"high ", ThreatLevel::Clean},
+               {"severe", ThreatLevel::Clean}};
+  for (const auto& c : cases) EXPECT_EQ(parseThreatLevel(c.word), c.level) << c.word;
+}
+
+}  // namespace
+}  // namespace zorvek
