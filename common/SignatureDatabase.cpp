@@ -1,6 +1,7 @@
 #include "common/SignatureDatabase.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -12,6 +13,7 @@
 
 #include "common/Text.h"
 #include "common/platform/File.h"
+#include "common/platform/Memory.h"
 
 namespace zorvek {
 namespace {
@@ -56,10 +58,14 @@ class PodVector {
     p_ = static_cast<T*>(std::calloc(n, sizeof(T)));
     if (!p_ && n) throw std::bad_alloc();
     n_ = cap_ = n;
+    // Lookups land anywhere in a large table: large pages spare a TLB miss on top of the cache miss.
+    adviseLargePages(p_, n * sizeof(T));
   }
-  void truncate(size_t n) { n_ = std::min(n, n_); }
-  void shrinkToFit() {
-    if (cap_ > n_ && n_ > 0) setCapacity(n_);
+  void growZeroed(size_t n) {
+    if (n <= n_) return;
+    setCapacity(n);
+    std::memset(static_cast<void*>(p_ + n_), 0, (n - n_) * sizeof(T));
+    n_ = n;
   }
 
  private:
@@ -101,92 +107,97 @@ uint64_t mix(uint64_t h) {
 template <size_t N>
 struct Row {
   uint8_t key[N];
-  uint32_t rec;
+  uint32_t tag;  // record id + 1; 0 marks an empty slot
 };
 
-// Digests of one length, stored binary, with an open-addressing index of 8-byte slots:
-// (32-bit fingerprint << 32) | (row + 1); 0 marks an empty slot. The fingerprint spares a
-// cache miss on the row for most probes that do not match.
+// Digests of one length, stored binary in the slots of an open-addressing table, so a lookup
+// costs one cache miss. The table is built in bulk with entries ordered by their home slot
+// (linear probing without wrap-around): a probe stops at an empty slot or at an entry whose home
+// lies beyond the digest's, which keeps misses, the common case while scanning, short.
 template <size_t N>
 class KeyTable {
  public:
-  static constexpr uint32_t kNone = UINT32_MAX;
+  size_t size() const { return size_; }
 
-  size_t size() const { return rows_.size(); }
-  PodVector<Row<N>>& rows() { return rows_; }
-  const PodVector<Row<N>>& rows() const { return rows_; }
-
-  uint32_t find(const uint8_t* key) const {
-    if (slots_.empty()) return kNone;
-    const uint64_t h = hashKey(key);
-    const auto fp = static_cast<uint32_t>(h >> 32);
-    for (uint64_t i = h & mask_;; i = (i + 1) & mask_) {
-      const uint64_t s = slots_[i];
-      if (s == 0) return kNone;
-      if (static_cast<uint32_t>(s >> 32) == fp) {
-        const auto row = static_cast<uint32_t>(s) - 1;
-        if (std::memcmp(rows_[row].key, key, N) == 0) return row;
-      }
+  Row<N>* find(const uint8_t* key) {
+    return const_cast<Row<N>*>(static_cast<const KeyTable*>(this)->find(key));
+  }
+  const Row<N>* find(const uint8_t* key) const {
+    if (size_ == 0) return nullptr;
+    const uint64_t home = homeOf(key);
+    for (uint64_t p = home; p < slots_.size(); ++p) {
+      const Row<N>& slot = slots_[p];
+      if (slot.tag == 0) return nullptr;
+      if (std::memcmp(slot.key, key, N) == 0) return &slot;
+      if (homeOf(slot.key) > home) return nullptr;
     }
+    return nullptr;
   }
 
-  // Bulk loading: rows are appended unindexed, then indexKeepingFirst() drops repeats.
+  template <typename Fn>
+  void forEach(Fn&& fn) const {
+    for (const auto& slot : slots_)
+      if (slot.tag != 0) fn(slot);
+  }
+
+  // Rows wait unindexed until build(); among waiting rows with the same digest the first wins.
   void append(const uint8_t* key, uint32_t rec) {
     Row<N> r;
     std::memcpy(r.key, key, N);
-    r.rec = rec;
-    rows_.push_back(r);
+    r.tag = rec + 1;
+    pending_.push_back(r);
   }
 
-  // Builds the index over the appended rows; a digest seen again keeps its first row.
-  void indexKeepingFirst() {
-    allocateSlots(rows_.size());
-    size_t kept = 0;
-    for (size_t i = 0; i < rows_.size(); ++i) {
-      if (find(rows_[i].key) != kNone) continue;
-      rows_[kept] = rows_[i];
-      place(static_cast<uint32_t>(kept));
-      ++kept;
+  // Indexes the waiting rows together with the entries already in the table (which the caller
+  // keeps distinct from the waiting ones).
+  void build() {
+    if (pending_.empty()) return;
+    PodVector<Row<N>> all = std::move(pending_);
+    forEach([&](const Row<N>& r) { all.push_back(r); });
+    slots_ = PodVector<Row<N>>();
+    size_ = 0;
+    const size_t n = all.size();
+    cap_ = n + n / 2 + 16;
+
+    // Counting sort by home slot; stable, so the first of equal digests comes first.
+    std::vector<uint32_t> order(n);
+    {
+      std::vector<uint32_t> start(cap_ + 1, 0);
+      for (size_t i = 0; i < n; ++i) ++start[homeOf(all[i].key) + 1];
+      for (size_t h = 1; h <= cap_; ++h) start[h] += start[h - 1];
+      for (size_t i = 0; i < n; ++i) order[start[homeOf(all[i].key)]++] = static_cast<uint32_t>(i);
     }
-    rows_.truncate(kept);
-    rows_.shrinkToFit();
-  }
 
-  // Adds one new digest to an indexed table.
-  void insert(const uint8_t* key, uint32_t rec) {
-    append(key, rec);
-    if (rows_.size() * 4 > slots_.size() * 3) {
-      allocateSlots(rows_.size());
-      for (size_t i = 0; i < rows_.size(); ++i) place(static_cast<uint32_t>(i));
-    } else {
-      place(static_cast<uint32_t>(rows_.size() - 1));
+    slots_.assignZeroed(cap_ + 64);
+    uint64_t next = 0, groupHome = UINT64_MAX, groupStart = 0;
+    for (const uint32_t i : order) {
+      const Row<N>& r = all[i];
+      const uint64_t home = homeOf(r.key);
+      const uint64_t p = std::max(home, next);
+      if (home != groupHome) groupHome = home, groupStart = p;
+      bool repeat = false;
+      for (uint64_t q = groupStart; q < p && !repeat; ++q) repeat = std::memcmp(slots_[q].key, r.key, N) == 0;
+      if (repeat) continue;
+      if (p >= slots_.size()) slots_.growZeroed(slots_.size() * 2);
+      slots_[p] = r;
+      next = p + 1;
+      ++size_;
     }
   }
 
  private:
-  uint64_t hashKey(const uint8_t* key) const {
+  uint64_t homeOf(const uint8_t* key) const {
     uint64_t h = hashSeed();
     for (size_t off = 0; off + 8 <= N; off += 8) h = mix(h ^ load64(key + off));
     if (N % 8) h = mix(h ^ load64(key + N - 8));
-    return h;
-  }
-  // Room for `rows` at a load factor of at most 3/4.
-  void allocateSlots(size_t rows) {
-    size_t n = 16;
-    while (n * 3 < rows * 4 + 4) n *= 2;
-    slots_.assignZeroed(n);
-    mask_ = n - 1;
-  }
-  void place(uint32_t row) {
-    const uint64_t h = hashKey(rows_[row].key);
-    uint64_t i = h & mask_;
-    while (slots_[i] != 0) i = (i + 1) & mask_;
-    slots_[i] = (h & 0xFFFFFFFF00000000ull) | (uint64_t(row) + 1);
+    // Range reduction by multiplication keeps the order of hashes, so homes sort like hashes.
+    return ((h >> 32) * cap_) >> 32;
   }
 
-  PodVector<Row<N>> rows_;
-  PodVector<uint64_t> slots_;
-  uint64_t mask_ = 0;
+  PodVector<Row<N>> pending_;
+  PodVector<Row<N>> slots_;
+  uint64_t cap_ = 0;  // number of home slots; the table has a little room beyond for overflow
+  size_t size_ = 0;
 };
 
 struct Record {
@@ -217,29 +228,39 @@ class RecordPool {
   std::unordered_map<std::string, uint32_t> ids_;
 };
 
-int8_t hexValue(char c) {
-  if (c >= '0' && c <= '9') return static_cast<int8_t>(c - '0');
-  if (c >= 'a' && c <= 'f') return static_cast<int8_t>(c - 'a' + 10);
-  if (c >= 'A' && c <= 'F') return static_cast<int8_t>(c - 'A' + 10);
-  return -1;
-}
+// Hex digit values by byte, -1 for anything else: digests are decoded on every lookup, and
+// a table avoids a mispredicted branch per character.
+constexpr auto kHexValue = [] {
+  std::array<int8_t, 256> t{};
+  for (auto& v : t) v = -1;
+  for (int c = '0'; c <= '9'; ++c) t[static_cast<size_t>(c)] = static_cast<int8_t>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c) t[static_cast<size_t>(c)] = static_cast<int8_t>(c - 'a' + 10);
+  for (int c = 'A'; c <= 'F'; ++c) t[static_cast<size_t>(c)] = static_cast<int8_t>(c - 'A' + 10);
+  return t;
+}();
+
+int8_t hexValue(char c) { return kHexValue[static_cast<uint8_t>(c)]; }
 
 // Decodes a 32/40/64-character hex digest (either case) into bytes; false for anything else.
 bool decodeDigest(std::string_view hex, uint8_t* out) {
   if (hex.size() != 32 && hex.size() != 40 && hex.size() != 64) return false;
+  int bad = 0;
   for (size_t i = 0; i < hex.size(); i += 2) {
     const int8_t hi = hexValue(hex[i]), lo = hexValue(hex[i + 1]);
-    if ((hi | lo) < 0) return false;
-    out[i / 2] = static_cast<uint8_t>((hi << 4) | lo);
+    bad |= hi | lo;
+    out[i / 2] = static_cast<uint8_t>(((hi & 15) << 4) | (lo & 15));
   }
-  return true;
+  return bad >= 0;
 }
 
 void appendHex(std::string& out, const uint8_t* p, size_t n) {
   static const char digits[] = "0123456789abcdef";
+  const size_t at = out.size();
+  out.resize(at + 2 * n);
+  char* d = out.data() + at;
   for (size_t i = 0; i < n; ++i) {
-    out += digits[p[i] >> 4];
-    out += digits[p[i] & 15];
+    d[2 * i] = digits[p[i] >> 4];
+    d[2 * i + 1] = digits[p[i] & 15];
   }
 }
 
@@ -305,9 +326,9 @@ class Parser {
   }
 
   Tables finish() {
-    tables_.md5.indexKeepingFirst();
-    tables_.sha1.indexKeepingFirst();
-    tables_.sha256.indexKeepingFirst();
+    tables_.md5.build();
+    tables_.sha1.build();
+    tables_.sha256.build();
     return std::move(tables_);
   }
   const std::string& version() const { return version_; }
@@ -395,14 +416,15 @@ void mergeTable(KeyTable<N>& into, RecordPool& intoRecords, const KeyTable<N>& f
     if (recMap[id] == UINT32_MAX) recMap[id] = intoRecords.intern(fromRecords[id]);
     return recMap[id];
   };
-  for (const auto& row : from.rows()) {
-    const uint32_t at = into.find(row.key);
-    if (at == KeyTable<N>::kNone) {
-      into.insert(row.key, translate(row.rec));
-    } else if (shouldReplace(intoRecords[into.rows()[at].rec], fromRecords[row.rec])) {
-      into.rows()[at].rec = translate(row.rec);
+  from.forEach([&](const Row<N>& row) {
+    const uint32_t rec = row.tag - 1;
+    if (Row<N>* old = into.find(row.key)) {
+      if (shouldReplace(intoRecords[old->tag - 1], fromRecords[rec])) old->tag = translate(rec) + 1;
+    } else {
+      into.append(row.key, translate(rec));
     }
-  }
+  });
+  into.build();
 }
 
 void mergeInto(SignatureDatabase::State& st, Parser& parser, const std::string& source) {
@@ -435,9 +457,9 @@ void fillMatch(SignatureMatch* match, const Record& r, const uint8_t* key, size_
 template <size_t N>
 bool findIn(const KeyTable<N>& table, const RecordPool& records, const uint8_t* key,
             SignatureMatch* match) {
-  const uint32_t at = table.find(key);
-  if (at == KeyTable<N>::kNone) return false;
-  fillMatch(match, records[table.rows()[at].rec], key, N);
+  const Row<N>* row = table.find(key);
+  if (!row) return false;
+  fillMatch(match, records[row->tag - 1], key, N);
   return true;
 }
 
@@ -530,9 +552,9 @@ std::string SignatureDatabase::serialize() const {
   };
   std::vector<Item> items;
   items.reserve(st.tables.size());
-  for (const auto& r : st.tables.md5.rows()) items.push_back({r.key, 16, r.rec});
-  for (const auto& r : st.tables.sha1.rows()) items.push_back({r.key, 20, r.rec});
-  for (const auto& r : st.tables.sha256.rows()) items.push_back({r.key, 32, r.rec});
+  st.tables.md5.forEach([&](const auto& r) { items.push_back({r.key, 16, r.tag - 1}); });
+  st.tables.sha1.forEach([&](const auto& r) { items.push_back({r.key, 20, r.tag - 1}); });
+  st.tables.sha256.forEach([&](const auto& r) { items.push_back({r.key, 32, r.tag - 1}); });
   // Byte order of the binary digests is the order of their hex text, a shorter prefix first.
   std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
     const int c = std::memcmp(a.key, b.key, std::min(a.len, b.len));

@@ -1,0 +1,190 @@
+// Signature database: load time, lookup time and resident bytes per entry for a file of
+// 4,000,000 bare SHA-256 digests, against a plain unordered_map<std::string, entry> baseline
+// measured in the same run.
+//
+//   sigdb_bench [--entries N] [--file PATH]
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "common/SignatureDatabase.h"
+#include "common/Text.h"
+#include "common/platform/Process.h"
+
+using namespace zorvek;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+uint64_t splitmix(uint64_t& s) {
+  uint64_t z = (s += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+// Digest i of the stream `seed`: the file holds seed 1, misses come from seed 2.
+std::string digest(uint64_t seed, uint64_t i) {
+  uint64_t s = seed * 0x100000000ull + i;
+  char buf[65];
+  std::snprintf(buf, sizeof buf, "%016llx%016llx%016llx%016llx", (unsigned long long)splitmix(s),
+                (unsigned long long)splitmix(s), (unsigned long long)splitmix(s), (unsigned long long)splitmix(s));
+  return buf;
+}
+
+void generate(const std::filesystem::path& path, uint64_t n) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  std::string chunk;
+  for (uint64_t i = 0; i < n; ++i) {
+    chunk += digest(1, i);
+    chunk += '\n';
+    if (chunk.size() > (1 << 20)) {
+      f.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+      chunk.clear();
+    }
+  }
+  f.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+}
+
+double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+// The obvious implementation: the whole file in memory, a temporary map per load merged into
+// the main map, std::string keys and fields.
+struct Baseline {
+  std::unordered_map<std::string, SignatureEntry> table;
+
+  void load(const std::filesystem::path& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    const std::string text = ss.str();
+    std::unordered_map<std::string, SignatureEntry> temp;
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(start, end - start);
+      start = end + 1;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.empty() || line[0] == '#') continue;
+      const std::string hash = asciiLower(line.substr(0, line.find(':')));
+      if (hash.size() != 32 && hash.size() != 40 && hash.size() != 64) continue;
+      SignatureEntry e;
+      e.hash = hash;
+      e.name = e.family = kGenericSignatureName;
+      temp.emplace(hash, std::move(e));
+    }
+    for (auto& [k, v] : temp) table.emplace(k, v);
+  }
+  bool lookup(const std::string& sha256, SignatureMatch* m) const {
+    m->clear();
+    const auto it = table.find(asciiLower(sha256));
+    if (it == table.end()) return false;
+    m->name = it->second.name;
+    m->family = it->second.family;
+    m->level = it->second.level;
+    m->reference = it->second.reference;
+    m->hash = it->second.hash;
+    return true;
+  }
+};
+
+struct Figures {
+  double loadSeconds = 0;
+  double bytesPerEntry = 0;
+  double peakMiB = 0;
+  double hitNs = 0;
+  double missNs = 0;
+  uint64_t count = 0;
+};
+
+template <typename Lookup>
+void timeLookups(Figures& fig, uint64_t n, Lookup&& lookup) {
+  constexpr int kProbes = 1000000;
+  std::vector<std::string> hits, misses;
+  hits.reserve(kProbes);
+  misses.reserve(kProbes);
+  uint64_t s = 42;
+  for (int i = 0; i < kProbes; ++i) {
+    hits.push_back(digest(1, splitmix(s) % n));
+    misses.push_back(digest(2, static_cast<uint64_t>(i)));
+  }
+  SignatureMatch m;
+  size_t found = 0;
+  auto t0 = Clock::now();
+  for (const auto& h : hits) found += lookup(h, &m);
+  auto t1 = Clock::now();
+  for (const auto& h : misses) found += lookup(h, &m);
+  auto t2 = Clock::now();
+  if (found != kProbes) std::fprintf(stderr, "warning: %zu of %d lookups found\n", found, kProbes);
+  fig.hitNs = seconds(t0, t1) * 1e9 / kProbes;
+  fig.missNs = seconds(t1, t2) * 1e9 / kProbes;
+}
+
+template <typename Load>
+void measureLoad(Figures& fig, Load&& load) {
+  resetPeakResident();
+  const uint64_t before = residentBytes();
+  const auto t0 = Clock::now();
+  fig.count = load();
+  const auto t1 = Clock::now();
+  fig.loadSeconds = seconds(t0, t1);
+  fig.bytesPerEntry = double(residentBytes() - before) / double(fig.count ? fig.count : 1);
+  fig.peakMiB = double(peakResidentBytes()) / (1024.0 * 1024.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  uint64_t entries = 4000000;
+  std::filesystem::path file;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--entries")) entries = std::strtoull(argv[i + 1], nullptr, 10);
+    if (!std::strcmp(argv[i], "--file")) file = argv[i + 1];
+  }
+  if (file.empty()) file = std::filesystem::temp_directory_path() / ("zorvek-sigdb-" + std::to_string(entries) + ".txt");
+  if (!std::filesystem::exists(file) || std::filesystem::file_size(file) != entries * 65) {
+    std::printf("generating %llu digests into %s\n", (unsigned long long)entries, file.string().c_str());
+    generate(file, entries);
+  }
+  { std::ifstream warm(file, std::ios::binary); std::vector<char> b(1 << 20); while (warm.read(b.data(), 1 << 20)) {} }
+
+  Figures ours, base;
+  {
+    SignatureDatabase db;
+    measureLoad(ours, [&] {
+      db.load(pathToWide(file));
+      return db.info().count;
+    });
+    timeLookups(ours, entries, [&](const std::string& h, SignatureMatch* m) { return db.lookup("", "", h, m); });
+  }
+  {
+    Baseline db;
+    measureLoad(base, [&] {
+      db.load(file);
+      return uint64_t(db.table.size());
+    });
+    timeLookups(base, entries, [&](const std::string& h, SignatureMatch* m) { return db.lookup(h, m); });
+  }
+
+  std::printf("signature database, %llu SHA-256 digests (%.0f MB file)\n", (unsigned long long)entries,
+              double(std::filesystem::file_size(file)) / 1e6);
+  std::printf("%-28s %12s %12s %10s\n", "", "zorvek", "baseline", "ratio");
+  auto row = [](const char* what, double a, double b, const char* unit) {
+    std::printf("%-28s %10.2f%-2s %10.2f%-2s %9.2fx\n", what, a, unit, b, unit, b / a);
+  };
+  row("load time", ours.loadSeconds, base.loadSeconds, "s");
+  row("resident bytes per entry", ours.bytesPerEntry, base.bytesPerEntry, "B");
+  row("peak RSS (MiB)", ours.peakMiB, base.peakMiB, "");
+  row("lookup, hit", ours.hitNs, base.hitNs, "ns");
+  row("lookup, miss", ours.missNs, base.missNs, "ns");
+  std::printf("targets: load <= 1.5 s, <= 64 B/entry, peak <= 512 MiB, lookup <= 200 ns\n");
+  return 0;
+}
