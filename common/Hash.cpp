@@ -115,8 +115,16 @@ void md5Blocks(uint32_t* state, const uint8_t* data, size_t blocks) {
   state[3] = d;
 }
 
-#define SHA1_ROUND(a, b, c, d, e, f, k, w) \
-  e += rotl(a, 5) + (f) + (k) + (w);       \
+// Fully unrolled: the 16-word schedule window stays in registers and each round's constant and
+// word are added off the critical path through `a`.
+#define SHA1_W(t) \
+  (w[(t) & 15] = rotl(w[((t) + 13) & 15] ^ w[((t) + 8) & 15] ^ w[((t) + 2) & 15] ^ w[(t) & 15], 1))
+#define SHA1_CH(b, c, d) ((d) ^ ((b) & ((c) ^ (d))))
+#define SHA1_PAR(b, c, d) ((b) ^ (c) ^ (d))
+#define SHA1_MAJ(b, c, d) (((b) & (c)) + ((d) & ((b) ^ (c))))
+#define SHA1_R(f, k, a, b, c, d, e, x) \
+  e += (x) + (k) + f(b, c, d);         \
+  e += rotl(a, 5);                     \
   b = rotl(b, 30);
 
 void sha1BlocksPortable(uint32_t* state, const uint8_t* data, size_t blocks) {
@@ -125,43 +133,86 @@ void sha1BlocksPortable(uint32_t* state, const uint8_t* data, size_t blocks) {
     uint32_t w[16];
     for (int i = 0; i < 16; ++i) w[i] = loadBe(data + 4 * i);
     uint32_t a = h0, b = h1, c = h2, d = h3, e = h4;
-    auto next = [&w](int t) {
-      const uint32_t v = rotl(w[(t + 13) & 15] ^ w[(t + 8) & 15] ^ w[(t + 2) & 15] ^ w[t & 15], 1);
-      w[t & 15] = v;
-      return v;
-    };
-    // Five rounds per iteration rotate the variables back into place.
-    for (int t = 0; t < 80; t += 5) {
-      uint32_t k;
-      if (t < 20) k = 0x5a827999;
-      else if (t < 40) k = 0x6ed9eba1;
-      else if (t < 60) k = 0x8f1bbcdc;
-      else k = 0xca62c1d6;
-      uint32_t x[5];
-      for (int i = 0; i < 5; ++i) x[i] = t + i < 16 ? w[t + i] : next(t + i);
-      if (t < 20) {
-#define CH(b, c, d) ((d) ^ ((b) & ((c) ^ (d))))
-        SHA1_ROUND(a, b, c, d, e, CH(b, c, d), k, x[0])
-        SHA1_ROUND(e, a, b, c, d, CH(a, b, c), k, x[1])
-        SHA1_ROUND(d, e, a, b, c, CH(e, a, b), k, x[2])
-        SHA1_ROUND(c, d, e, a, b, CH(d, e, a), k, x[3])
-        SHA1_ROUND(b, c, d, e, a, CH(c, d, e), k, x[4])
-      } else if (t < 40 || t >= 60) {
-#define PAR(b, c, d) ((b) ^ (c) ^ (d))
-        SHA1_ROUND(a, b, c, d, e, PAR(b, c, d), k, x[0])
-        SHA1_ROUND(e, a, b, c, d, PAR(a, b, c), k, x[1])
-        SHA1_ROUND(d, e, a, b, c, PAR(e, a, b), k, x[2])
-        SHA1_ROUND(c, d, e, a, b, PAR(d, e, a), k, x[3])
-        SHA1_ROUND(b, c, d, e, a, PAR(c, d, e), k, x[4])
-      } else {
-#define MAJ(b, c, d) (((b) & (c)) | ((d) & ((b) | (c))))
-        SHA1_ROUND(a, b, c, d, e, MAJ(b, c, d), k, x[0])
-        SHA1_ROUND(e, a, b, c, d, MAJ(a, b, c), k, x[1])
-        SHA1_ROUND(d, e, a, b, c, MAJ(e, a, b), k, x[2])
-        SHA1_ROUND(c, d, e, a, b, MAJ(d, e, a), k, x[3])
-        SHA1_ROUND(b, c, d, e, a, MAJ(c, d, e), k, x[4])
-      }
-    }
+    SHA1_R(SHA1_CH, 0x5a827999, a, b, c, d, e, w[0])
+    SHA1_R(SHA1_CH, 0x5a827999, e, a, b, c, d, w[1])
+    SHA1_R(SHA1_CH, 0x5a827999, d, e, a, b, c, w[2])
+    SHA1_R(SHA1_CH, 0x5a827999, c, d, e, a, b, w[3])
+    SHA1_R(SHA1_CH, 0x5a827999, b, c, d, e, a, w[4])
+    SHA1_R(SHA1_CH, 0x5a827999, a, b, c, d, e, w[5])
+    SHA1_R(SHA1_CH, 0x5a827999, e, a, b, c, d, w[6])
+    SHA1_R(SHA1_CH, 0x5a827999, d, e, a, b, c, w[7])
+    SHA1_R(SHA1_CH, 0x5a827999, c, d, e, a, b, w[8])
+    SHA1_R(SHA1_CH, 0x5a827999, b, c, d, e, a, w[9])
+    SHA1_R(SHA1_CH, 0x5a827999, a, b, c, d, e, w[10])
+    SHA1_R(SHA1_CH, 0x5a827999, e, a, b, c, d, w[11])
+    SHA1_R(SHA1_CH, 0x5a827999, d, e, a, b, c, w[12])
+    SHA1_R(SHA1_CH, 0x5a827999, c, d, e, a, b, w[13])
+    SHA1_R(SHA1_CH, 0x5a827999, b, c, d, e, a, w[14])
+    SHA1_R(SHA1_CH, 0x5a827999, a, b, c, d, e, w[15])
+    SHA1_R(SHA1_CH, 0x5a827999, e, a, b, c, d, SHA1_W(16))
+    SHA1_R(SHA1_CH, 0x5a827999, d, e, a, b, c, SHA1_W(17))
+    SHA1_R(SHA1_CH, 0x5a827999, c, d, e, a, b, SHA1_W(18))
+    SHA1_R(SHA1_CH, 0x5a827999, b, c, d, e, a, SHA1_W(19))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, a, b, c, d, e, SHA1_W(20))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, e, a, b, c, d, SHA1_W(21))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, d, e, a, b, c, SHA1_W(22))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, c, d, e, a, b, SHA1_W(23))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, b, c, d, e, a, SHA1_W(24))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, a, b, c, d, e, SHA1_W(25))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, e, a, b, c, d, SHA1_W(26))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, d, e, a, b, c, SHA1_W(27))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, c, d, e, a, b, SHA1_W(28))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, b, c, d, e, a, SHA1_W(29))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, a, b, c, d, e, SHA1_W(30))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, e, a, b, c, d, SHA1_W(31))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, d, e, a, b, c, SHA1_W(32))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, c, d, e, a, b, SHA1_W(33))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, b, c, d, e, a, SHA1_W(34))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, a, b, c, d, e, SHA1_W(35))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, e, a, b, c, d, SHA1_W(36))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, d, e, a, b, c, SHA1_W(37))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, c, d, e, a, b, SHA1_W(38))
+    SHA1_R(SHA1_PAR, 0x6ed9eba1, b, c, d, e, a, SHA1_W(39))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, a, b, c, d, e, SHA1_W(40))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, e, a, b, c, d, SHA1_W(41))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, d, e, a, b, c, SHA1_W(42))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, c, d, e, a, b, SHA1_W(43))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, b, c, d, e, a, SHA1_W(44))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, a, b, c, d, e, SHA1_W(45))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, e, a, b, c, d, SHA1_W(46))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, d, e, a, b, c, SHA1_W(47))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, c, d, e, a, b, SHA1_W(48))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, b, c, d, e, a, SHA1_W(49))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, a, b, c, d, e, SHA1_W(50))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, e, a, b, c, d, SHA1_W(51))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, d, e, a, b, c, SHA1_W(52))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, c, d, e, a, b, SHA1_W(53))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, b, c, d, e, a, SHA1_W(54))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, a, b, c, d, e, SHA1_W(55))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, e, a, b, c, d, SHA1_W(56))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, d, e, a, b, c, SHA1_W(57))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, c, d, e, a, b, SHA1_W(58))
+    SHA1_R(SHA1_MAJ, 0x8f1bbcdc, b, c, d, e, a, SHA1_W(59))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, a, b, c, d, e, SHA1_W(60))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, e, a, b, c, d, SHA1_W(61))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, d, e, a, b, c, SHA1_W(62))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, c, d, e, a, b, SHA1_W(63))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, b, c, d, e, a, SHA1_W(64))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, a, b, c, d, e, SHA1_W(65))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, e, a, b, c, d, SHA1_W(66))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, d, e, a, b, c, SHA1_W(67))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, c, d, e, a, b, SHA1_W(68))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, b, c, d, e, a, SHA1_W(69))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, a, b, c, d, e, SHA1_W(70))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, e, a, b, c, d, SHA1_W(71))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, d, e, a, b, c, SHA1_W(72))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, c, d, e, a, b, SHA1_W(73))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, b, c, d, e, a, SHA1_W(74))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, a, b, c, d, e, SHA1_W(75))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, e, a, b, c, d, SHA1_W(76))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, d, e, a, b, c, SHA1_W(77))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, c, d, e, a, b, SHA1_W(78))
+    SHA1_R(SHA1_PAR, 0xca62c1d6, b, c, d, e, a, SHA1_W(79))
     h0 += a;
     h1 += b;
     h2 += c;
@@ -192,27 +243,83 @@ constexpr uint32_t kSha256K[64] = {
   d += h;                                                                             \
   h += (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + (((a) & (b)) | ((c) & ((a) | (b))));
 
+// Unrolled like SHA-1: a 16-word schedule window computed as the rounds go.
+#define SHA256_S0(x) (rotr(x, 7) ^ rotr(x, 18) ^ ((x) >> 3))
+#define SHA256_S1(x) (rotr(x, 17) ^ rotr(x, 19) ^ ((x) >> 10))
+#define SHA256_W(t)                                                                  \
+  (w[(t) & 15] += SHA256_S1(w[((t) + 14) & 15]) + w[((t) + 9) & 15] +               \
+                  SHA256_S0(w[((t) + 1) & 15]))
+
 void sha256BlocksPortable(uint32_t* state, const uint8_t* data, size_t blocks) {
   for (; blocks; --blocks, data += 64) {
-    uint32_t w[64];
+    uint32_t w[16];
     for (int i = 0; i < 16; ++i) w[i] = loadBe(data + 4 * i);
-    for (int i = 16; i < 64; ++i) {
-      const uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-      const uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-      w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-    }
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-    for (int i = 0; i < 64; i += 8) {
-      SHA256_ROUND(a, b, c, d, e, f, g, h, kSha256K[i] + w[i])
-      SHA256_ROUND(h, a, b, c, d, e, f, g, kSha256K[i + 1] + w[i + 1])
-      SHA256_ROUND(g, h, a, b, c, d, e, f, kSha256K[i + 2] + w[i + 2])
-      SHA256_ROUND(f, g, h, a, b, c, d, e, kSha256K[i + 3] + w[i + 3])
-      SHA256_ROUND(e, f, g, h, a, b, c, d, kSha256K[i + 4] + w[i + 4])
-      SHA256_ROUND(d, e, f, g, h, a, b, c, kSha256K[i + 5] + w[i + 5])
-      SHA256_ROUND(c, d, e, f, g, h, a, b, kSha256K[i + 6] + w[i + 6])
-      SHA256_ROUND(b, c, d, e, f, g, h, a, kSha256K[i + 7] + w[i + 7])
-    }
+    SHA256_ROUND(a, b, c, d, e, f, g, h, kSha256K[0] + w[0])
+    SHA256_ROUND(h, a, b, c, d, e, f, g, kSha256K[1] + w[1])
+    SHA256_ROUND(g, h, a, b, c, d, e, f, kSha256K[2] + w[2])
+    SHA256_ROUND(f, g, h, a, b, c, d, e, kSha256K[3] + w[3])
+    SHA256_ROUND(e, f, g, h, a, b, c, d, kSha256K[4] + w[4])
+    SHA256_ROUND(d, e, f, g, h, a, b, c, kSha256K[5] + w[5])
+    SHA256_ROUND(c, d, e, f, g, h, a, b, kSha256K[6] + w[6])
+    SHA256_ROUND(b, c, d, e, f, g, h, a, kSha256K[7] + w[7])
+    SHA256_ROUND(a, b, c, d, e, f, g, h, kSha256K[8] + w[8])
+    SHA256_ROUND(h, a, b, c, d, e, f, g, kSha256K[9] + w[9])
+    SHA256_ROUND(g, h, a, b, c, d, e, f, kSha256K[10] + w[10])
+    SHA256_ROUND(f, g, h, a, b, c, d, e, kSha256K[11] + w[11])
+    SHA256_ROUND(e, f, g, h, a, b, c, d, kSha256K[12] + w[12])
+    SHA256_ROUND(d, e, f, g, h, a, b, c, kSha256K[13] + w[13])
+    SHA256_ROUND(c, d, e, f, g, h, a, b, kSha256K[14] + w[14])
+    SHA256_ROUND(b, c, d, e, f, g, h, a, kSha256K[15] + w[15])
+    SHA256_ROUND(a, b, c, d, e, f, g, h, kSha256K[16] + SHA256_W(16))
+    SHA256_ROUND(h, a, b, c, d, e, f, g, kSha256K[17] + SHA256_W(17))
+    SHA256_ROUND(g, h, a, b, c, d, e, f, kSha256K[18] + SHA256_W(18))
+    SHA256_ROUND(f, g, h, a, b, c, d, e, kSha256K[19] + SHA256_W(19))
+    SHA256_ROUND(e, f, g, h, a, b, c, d, kSha256K[20] + SHA256_W(20))
+    SHA256_ROUND(d, e, f, g, h, a, b, c, kSha256K[21] + SHA256_W(21))
+    SHA256_ROUND(c, d, e, f, g, h, a, b, kSha256K[22] + SHA256_W(22))
+    SHA256_ROUND(b, c, d, e, f, g, h, a, kSha256K[23] + SHA256_W(23))
+    SHA256_ROUND(a, b, c, d, e, f, g, h, kSha256K[24] + SHA256_W(24))
+    SHA256_ROUND(h, a, b, c, d, e, f, g, kSha256K[25] + SHA256_W(25))
+    SHA256_ROUND(g, h, a, b, c, d, e, f, kSha256K[26] + SHA256_W(26))
+    SHA256_ROUND(f, g, h, a, b, c, d, e, kSha256K[27] + SHA256_W(27))
+    SHA256_ROUND(e, f, g, h, a, b, c, d, kSha256K[28] + SHA256_W(28))
+    SHA256_ROUND(d, e, f, g, h, a, b, c, kSha256K[29] + SHA256_W(29))
+    SHA256_ROUND(c, d, e, f, g, h, a, b, kSha256K[30] + SHA256_W(30))
+    SHA256_ROUND(b, c, d, e, f, g, h, a, kSha256K[31] + SHA256_W(31))
+    SHA256_ROUND(a, b, c, d, e, f, g, h, kSha256K[32] + SHA256_W(32))
+    SHA256_ROUND(h, a, b, c, d, e, f, g, kSha256K[33] + SHA256_W(33))
+    SHA256_ROUND(g, h, a, b, c, d, e, f, kSha256K[34] + SHA256_W(34))
+    SHA256_ROUND(f, g, h, a, b, c, d, e, kSha256K[35] + SHA256_W(35))
+    SHA256_ROUND(e, f, g, h, a, b, c, d, kSha256K[36] + SHA256_W(36))
+    SHA256_ROUND(d, e, f, g, h, a, b, c, kSha256K[37] + SHA256_W(37))
+    SHA256_ROUND(c, d, e, f, g, h, a, b, kSha256K[38] + SHA256_W(38))
+    SHA256_ROUND(b, c, d, e, f, g, h, a, kSha256K[39] + SHA256_W(39))
+    SHA256_ROUND(a, b, c, d, e, f, g, h, kSha256K[40] + SHA256_W(40))
+    SHA256_ROUND(h, a, b, c, d, e, f, g, kSha256K[41] + SHA256_W(41))
+    SHA256_ROUND(g, h, a, b, c, d, e, f, kSha256K[42] + SHA256_W(42))
+    SHA256_ROUND(f, g, h, a, b, c, d, e, kSha256K[43] + SHA256_W(43))
+    SHA256_ROUND(e, f, g, h, a, b, c, d, kSha256K[44] + SHA256_W(44))
+    SHA256_ROUND(d, e, f, g, h, a, b, c, kSha256K[45] + SHA256_W(45))
+    SHA256_ROUND(c, d, e, f, g, h, a, b, kSha256K[46] + SHA256_W(46))
+    SHA256_ROUND(b, c, d, e, f, g, h, a, kSha256K[47] + SHA256_W(47))
+    SHA256_ROUND(a, b, c, d, e, f, g, h, kSha256K[48] + SHA256_W(48))
+    SHA256_ROUND(h, a, b, c, d, e, f, g, kSha256K[49] + SHA256_W(49))
+    SHA256_ROUND(g, h, a, b, c, d, e, f, kSha256K[50] + SHA256_W(50))
+    SHA256_ROUND(f, g, h, a, b, c, d, e, kSha256K[51] + SHA256_W(51))
+    SHA256_ROUND(e, f, g, h, a, b, c, d, kSha256K[52] + SHA256_W(52))
+    SHA256_ROUND(d, e, f, g, h, a, b, c, kSha256K[53] + SHA256_W(53))
+    SHA256_ROUND(c, d, e, f, g, h, a, b, kSha256K[54] + SHA256_W(54))
+    SHA256_ROUND(b, c, d, e, f, g, h, a, kSha256K[55] + SHA256_W(55))
+    SHA256_ROUND(a, b, c, d, e, f, g, h, kSha256K[56] + SHA256_W(56))
+    SHA256_ROUND(h, a, b, c, d, e, f, g, kSha256K[57] + SHA256_W(57))
+    SHA256_ROUND(g, h, a, b, c, d, e, f, kSha256K[58] + SHA256_W(58))
+    SHA256_ROUND(f, g, h, a, b, c, d, e, kSha256K[59] + SHA256_W(59))
+    SHA256_ROUND(e, f, g, h, a, b, c, d, kSha256K[60] + SHA256_W(60))
+    SHA256_ROUND(d, e, f, g, h, a, b, c, kSha256K[61] + SHA256_W(61))
+    SHA256_ROUND(c, d, e, f, g, h, a, b, kSha256K[62] + SHA256_W(62))
+    SHA256_ROUND(b, c, d, e, f, g, h, a, kSha256K[63] + SHA256_W(63))
     state[0] += a;
     state[1] += b;
     state[2] += c;
