@@ -164,7 +164,7 @@ void readImports(const Bytes& b, bool pe64, uint32_t directoryRva, PeAnalysis& r
     std::string dll;
     const uint64_t nameOff = rvaToOffset(r.sections, nameRva);
     if (nameOff != kUnmapped) dll = b.cString(nameOff, kMaxImportNameBytes);
-    if (dll.empty()) dll = "?";
+    if (dll.empty()) dll.push_back('?');
 
     const uint64_t table = rvaToOffset(r.sections, lookupRva ? lookupRva : addressRva);
     if (table == kUnmapped) continue;
