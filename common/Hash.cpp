@@ -238,10 +238,14 @@ constexpr uint32_t kSha256K[64] = {
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 }  // namespace
 
+// Maj(a, b, c) = b ^ ((a ^ b) & (b ^ c)), and this round's b ^ c is the last round's a ^ b:
+// one XOR and one AND per round instead of four operations.
 #define SHA256_ROUND(a, b, c, d, e, f, g, h, kw)                                      \
   h += (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((g) ^ ((e) & ((f) ^ (g)))) + (kw); \
   d += h;                                                                             \
-  h += (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + (((a) & (b)) | ((c) & ((a) | (b))));
+  ab = (a) ^ (b);                                                                     \
+  h += (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((b) ^ (ab & bc));                  \
+  bc = ab;
 
 // Unrolled like SHA-1: a 16-word schedule window computed as the rounds go.
 #define SHA256_S0(x) (rotr(x, 7) ^ rotr(x, 18) ^ ((x) >> 3))
@@ -256,6 +260,7 @@ void sha256BlocksPortable(uint32_t* state, const uint8_t* data, size_t blocks) {
     for (int i = 0; i < 16; ++i) w[i] = loadBe(data + 4 * i);
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+    uint32_t ab, bc = b ^ c;
     SHA256_ROUND(a, b, c, d, e, f, g, h, kSha256K[0] + w[0])
     SHA256_ROUND(h, a, b, c, d, e, f, g, kSha256K[1] + w[1])
     SHA256_ROUND(g, h, a, b, c, d, e, f, kSha256K[2] + w[2])
