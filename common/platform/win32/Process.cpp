@@ -1,0 +1,78 @@
+#include "common/platform/Process.h"
+
+#include "common/platform/win32/Win.h"
+
+namespace zorvek {
+namespace {
+
+HANDLE asHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+// Quotes one argument so that the CRT's parser gives it back unchanged.
+void appendQuoted(std::wstring& line, const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+    line += arg;
+    return;
+  }
+  line += L'"';
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    line += c;
+  }
+  line.append(backslashes * 2, L'\\');
+  line += L'"';
+}
+
+}  // namespace
+
+ChildProcess::~ChildProcess() {
+  if (running()) {
+    kill();
+    wait();
+  }
+}
+
+bool ChildProcess::start(const std::vector<std::wstring>& args, std::string* error) {
+  if (running() || args.empty()) {
+    if (error) *error = running() ? "a child is already running" : "no program given";
+    return false;
+  }
+  std::wstring line;
+  for (const auto& a : args) {
+    if (!line.empty()) line += L' ';
+    appendQuoted(line, a);
+  }
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(args[0].c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &si, &pi)) {
+    if (error) *error = "CreateProcessW failed (win32=" + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  CloseHandle(pi.hThread);
+  handle_ = reinterpret_cast<intptr_t>(pi.hProcess);
+  return true;
+}
+
+bool ChildProcess::wait(uint32_t* exitCode) {
+  if (!running()) return false;
+  HANDLE h = asHandle(handle_);
+  const bool ok = WaitForSingleObject(h, INFINITE) == WAIT_OBJECT_0;
+  DWORD code = 0;
+  if (ok && exitCode && GetExitCodeProcess(h, &code)) *exitCode = code;
+  CloseHandle(h);
+  handle_ = kInvalid;
+  return ok;
+}
+
+void ChildProcess::kill() {
+  if (running()) TerminateProcess(asHandle(handle_), 137);
+}
+
+}  // namespace zorvek
