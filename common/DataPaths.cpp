@@ -10,6 +10,11 @@ std::wstring dataFolder() {
   std::wstring folder;
   if (auto over = environmentVariable(L"ZORVEK_DATA_DIR"); over && !over->empty()) {
     folder = *over;
+    // "D:\data\" would give "D:\data\\settings.ini"; keep roots such as "/" and "C:\".
+    while (folder.size() > 1 && (folder.back() == L'/' || folder.back() == pathSeparator()) &&
+           !(folder.size() == 3 && folder[1] == L':')) {
+      folder.pop_back();
+    }
   } else {
     folder = platformDataFolder();
   }

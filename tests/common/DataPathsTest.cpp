@@ -22,6 +22,8 @@ TEST(DataPathsTest, OverrideReplacesTheDataFolderAndIsCreated) {
   EXPECT_EQ(logFilePath(), folder + sep + L"zorvek.log");
   EXPECT_EQ(defaultQuarantineFolder(), folder + sep + L"Quarantine");
   EXPECT_EQ(dataFilePath(L"scan.cache"), folder + sep + L"scan.cache");
+  ASSERT_TRUE(setEnvironmentVariable(L"ZORVEK_DATA_DIR", folder + sep + sep));
+  EXPECT_EQ(settingsFilePath(), folder + sep + L"settings.ini");
   setEnvironmentVariable(L"ZORVEK_DATA_DIR", saved);
 }
 
