@@ -120,7 +120,7 @@ TEST(LoggerTest, CrashRecordAppendsOneLine) {
 TEST(LoggerTest, TwoProcessesAppendWholeLines) {
   test::TempDir dir;
   const std::wstring path = dir.file(L"zorvek.log");
-  const unsigned long kLines = 400;
+  const unsigned long kLines = 1500;
   ChildProcess a, b;
   std::string error;
   ASSERT_TRUE(a.start({test::helperProgram(), L"log", path, L"A", std::to_wstring(kLines)}, &error))

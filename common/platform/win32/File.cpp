@@ -183,8 +183,9 @@ AppendFile::~AppendFile() { close(); }
 bool AppendFile::open(const std::wstring& path, bool* created, std::string* error) {
   close();
   // Append-only access: the system places every write at the current end of the file, which a
-  // seek followed by a write cannot guarantee against another process.
-  HANDLE h = CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+  // seek followed by a write cannot guarantee against another process. Read access is only for
+  // LockFileEx, which refuses a handle with neither read nor write data access.
+  HANDLE h = CreateFileW(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
@@ -197,7 +198,17 @@ bool AppendFile::open(const std::wstring& path, bool* created, std::string* erro
 }
 
 bool AppendFile::write(const void* data, size_t size) {
-  return isOpen() && writeAll(asHandle(handle_), static_cast<const char*>(data), size);
+  if (!isOpen()) return false;
+  // Wine finds the end of the file and writes there as two steps, so two processes can land on
+  // the same offset. Every writer first takes this lock, on a byte far beyond any real end of
+  // the file, so it keeps readers and the file's contents free.
+  OVERLAPPED lockAt{};
+  lockAt.Offset = 0xFFFFFFF0u;
+  lockAt.OffsetHigh = 0x7FFFFFFFu;
+  const bool locked = LockFileEx(asHandle(handle_), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockAt);
+  const bool ok = writeAll(asHandle(handle_), static_cast<const char*>(data), size);
+  if (locked) UnlockFileEx(asHandle(handle_), 0, 1, 0, &lockAt);
+  return ok;
 }
 
 long long AppendFile::size() const {
