@@ -165,7 +165,11 @@ bool QuarantineStore::save(const std::vector<QuarantineRecord>& records, std::st
 bool QuarantineStore::add(const std::wstring& path, const std::string& sha256,
                           const std::string& threat, const std::string& code,
                           ThreatLevel severity, QuarantineRecord* record, std::string* error) {
-  if (!pathExists(path)) return fail(error, "file not found");
+  // A folder is not a detection: moving one would take a whole tree out of the user's reach.
+  std::error_code ec;
+  if (!pathExists(path) || std::filesystem::is_directory(toPath(path), ec)) {
+    return fail(error, "file not found");
+  }
   if (!ensureFolder(error)) return false;
   std::vector<QuarantineRecord> records;
   if (!read(records, error)) return false;

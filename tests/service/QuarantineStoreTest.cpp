@@ -67,6 +67,8 @@ TEST_F(QuarantineStoreTest, AddRestoreRemove) {
   std::string error;
   EXPECT_FALSE(store_.add(dir_.file(L"none"), kDigest, "T", "C", ThreatLevel::High, nullptr, &error));
   EXPECT_EQ(error, "file not found");
+  EXPECT_FALSE(store_.add(dir_.file(L"src"), kDigest, "T", "C", ThreatLevel::High, nullptr, &error));
+  EXPECT_EQ(error, "file not found");
 
   QuarantineRecord a, b;
   ASSERT_TRUE(store_.add(source(L"a.exe", "A"), kDigest, "T", "C", ThreatLevel::High, &a, &error));
