@@ -16,7 +16,7 @@
 
 #include "common/SignatureDatabase.h"
 #include "common/Text.h"
-#include "common/platform/Process.h"
+#include "common/platform/Memory.h"
 
 using namespace zorvek;
 using Clock = std::chrono::steady_clock;

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "common/Text.h"
+#include "common/platform/System.h"
 
 namespace zorvek::test {
 
@@ -51,6 +52,10 @@ std::string readStream(std::FILE* f) {
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
   return out;
+}
+
+std::wstring helperProgram() {
+  return pathToWide(toPath(modulePath()).parent_path() / ZORVEK_TEST_HELPER);
 }
 
 std::wstring sourcePath(const std::wstring& relative) {

@@ -27,6 +27,9 @@ std::string readFile(const std::wstring& path);
 // Contents of a stdio stream written by the code under test (rewinds it first).
 std::string readStream(std::FILE* f);
 
+// The helper program built beside the test binaries (tests/helper).
+std::wstring helperProgram();
+
 // The repository's source folder (for shipped data such as the seed database).
 std::wstring sourcePath(const std::wstring& relative);
 

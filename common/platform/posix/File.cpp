@@ -64,3 +64,217 @@ std::FILE* openStdioFile(const std::wstring& path, const char* mode) {
   return std::fopen(toUtf8(path).c_str(), mode);
 }
 }  // namespace zorvek
+
+#include <atomic>
+#include <filesystem>
+#include <string_view>
+
+namespace zorvek {
+namespace {
+
+bool writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string errnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+std::string parentOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A rename is only durable once the folder holding the new name reaches the disk.
+void syncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+// Copies into a temporary beside the target and renames it into place, so the target never
+// holds half a copy.
+bool copyAcross(const std::string& from, const std::string& to, int* err) {
+  static std::atomic<unsigned> counter{0};
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return *err = errno, false;
+  struct stat st{};
+  if (fstat(in, &st) != 0) return *err = errno, ::close(in), false;
+  const std::string temp =
+      to + ".part-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+  const int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
+  if (out < 0) return *err = errno, ::close(in), false;
+  bool ok = true;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(in, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    if (!writeAll(out, buffer, static_cast<size_t>(n))) {
+      ok = false;
+      break;
+    }
+  }
+  if (ok && ::fsync(out) != 0) ok = false;
+  if (!ok) *err = errno;
+  ::close(in);
+  if (::close(out) != 0 && ok) ok = false, *err = errno;
+  if (ok && ::rename(temp.c_str(), to.c_str()) != 0) ok = false, *err = errno;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+}  // namespace
+
+wchar_t pathSeparator() { return L'/'; }
+
+bool createDirectories(const std::wstring& path, std::string* error) {
+  std::error_code ec;
+  const std::filesystem::path p = toPath(path);
+  std::filesystem::create_directories(p, ec);
+  if (std::filesystem::is_directory(p)) return true;
+  if (error) *error = "cannot create folder: " + (ec ? ec.message() : std::string("not a folder"));
+  return false;
+}
+
+bool readWholeFile(const std::wstring& path, std::string& out, std::string* error, bool* missing) {
+  out.clear();
+  if (missing) *missing = false;
+  const int fd = ::open(toUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (missing) *missing = errno == ENOENT || errno == ENOTDIR;
+    if (error) *error = errnoText("open failed");
+    return false;
+  }
+  struct stat st{};
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    if (error) *error = "open failed: is a directory";
+    return false;
+  }
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (error) *error = errnoText("read failed");
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    out.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+bool writeFileAtomically(const std::wstring& path, std::string_view bytes, std::string* error) {
+  static std::atomic<unsigned> counter{0};
+  const std::string target = toUtf8(path);
+  // Distinct per process and thread, so concurrent savers never share a temporary.
+  const std::string temp =
+      target + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (error) *error = errnoText("cannot create");
+    return false;
+  }
+  bool ok = writeAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
+  if (!ok && error) *error = errnoText("write failed");
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    if (error) *error = errnoText("write failed");
+  }
+  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+    ok = false;
+    if (error) *error = errnoText("cannot replace");
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  syncFolder(parentOf(target));
+  return true;
+}
+
+bool moveFile(const std::wstring& from, const std::wstring& to, unsigned long* systemError) {
+  const std::string source = toUtf8(from), target = toUtf8(to);
+  int err = 0;
+  if (::rename(source.c_str(), target.c_str()) == 0) {
+    syncFolder(parentOf(target));
+  } else if (errno != EXDEV) {
+    err = errno;
+  } else if (copyAcross(source, target, &err)) {
+    // The copy is in place; without the source gone this would be a copy, not a move.
+    if (::unlink(source.c_str()) != 0) {
+      err = errno;
+      ::unlink(target.c_str());
+    } else {
+      syncFolder(parentOf(target));
+    }
+  }
+  if (systemError) *systemError = static_cast<unsigned long>(err);
+  return err == 0;
+}
+
+bool removeFile(const std::wstring& path, unsigned long* systemError) {
+  const bool ok = ::unlink(toUtf8(path).c_str()) == 0;
+  if (systemError) *systemError = ok ? 0 : static_cast<unsigned long>(errno);
+  return ok;
+}
+
+long long fileSize(const std::wstring& path) {
+  struct stat st{};
+  if (::stat(toUtf8(path).c_str(), &st) != 0) return -1;
+  return st.st_size;
+}
+
+AppendFile::~AppendFile() { close(); }
+
+bool AppendFile::open(const std::wstring& path, bool* created, std::string* error) {
+  close();
+  const std::string native = toUtf8(path);
+  bool made = false;
+  int fd = ::open(native.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    made = true;
+  } else if (errno == EEXIST) {
+    fd = ::open(native.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  }
+  if (fd < 0) {
+    if (error) *error = errnoText("open failed");
+    return false;
+  }
+  if (created) *created = made;
+  handle_ = fd;
+  return true;
+}
+
+bool AppendFile::write(const void* data, size_t size) {
+  return isOpen() && writeAll(static_cast<int>(handle_), static_cast<const char*>(data), size);
+}
+
+long long AppendFile::size() const {
+  struct stat st{};
+  if (!isOpen() || fstat(static_cast<int>(handle_), &st) != 0) return -1;
+  return st.st_size;
+}
+
+void AppendFile::close() {
+  if (isOpen()) ::close(static_cast<int>(handle_));
+  handle_ = kInvalid;
+}
+
+}  // namespace zorvek

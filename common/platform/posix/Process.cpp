@@ -1,34 +1,65 @@
 #include "common/platform/Process.h"
 
-#include <cstdio>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
+#include "common/Text.h"
+
 namespace zorvek {
-namespace {
-uint64_t statusKb(const char* key) {
-  std::FILE* f = std::fopen("/proc/self/status", "r");
-  if (!f) return 0;
-  char line[256];
-  uint64_t kb = 0;
-  const size_t n = std::strlen(key);
-  while (std::fgets(line, sizeof line, f)) {
-    if (std::strncmp(line, key, n) == 0) {
-      std::sscanf(line + n, " %lu", &kb);
-      break;
-    }
+
+ChildProcess::~ChildProcess() {
+  if (running()) {
+    kill();
+    wait();
   }
-  std::fclose(f);
-  return kb * 1024;
 }
-}  // namespace
 
-uint64_t residentBytes() { return statusKb("VmRSS:"); }
-uint64_t peakResidentBytes() { return statusKb("VmHWM:"); }
-
-bool resetPeakResident() {
-  std::FILE* f = std::fopen("/proc/self/clear_refs", "w");
-  if (!f) return false;
-  const bool ok = std::fputs("5", f) >= 0;
-  return std::fclose(f) == 0 && ok;
+bool ChildProcess::start(const std::vector<std::wstring>& args, std::string* error) {
+  if (running() || args.empty()) {
+    if (error) *error = running() ? "a child is already running" : "no program given";
+    return false;
+  }
+  // Everything the child needs is prepared before fork: only exec and _exit run after it.
+  std::vector<std::string> narrow;
+  for (const auto& a : args) narrow.push_back(toUtf8(a));
+  std::vector<char*> argv;
+  for (auto& a : narrow) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    if (error) *error = std::string("fork failed: ") + std::strerror(errno);
+    return false;
+  }
+  if (pid == 0) {
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  handle_ = pid;
+  return true;
 }
+
+bool ChildProcess::wait(uint32_t* exitCode) {
+  if (!running()) return false;
+  int status = 0;
+  pid_t r;
+  do {
+    r = ::waitpid(static_cast<pid_t>(handle_), &status, 0);
+  } while (r < 0 && errno == EINTR);
+  handle_ = kInvalid;
+  if (r < 0) return false;
+  if (exitCode) {
+    *exitCode = WIFEXITED(status) ? static_cast<uint32_t>(WEXITSTATUS(status))
+                                  : 128u + static_cast<uint32_t>(WTERMSIG(status));
+  }
+  return true;
+}
+
+void ChildProcess::kill() {
+  if (running()) ::kill(static_cast<pid_t>(handle_), SIGKILL);
+}
+
 }  // namespace zorvek

@@ -55,3 +55,171 @@ std::FILE* openStdioFile(const std::wstring& path, const char* mode) {
   return _wfopen(path.c_str(), wmode.c_str());
 }
 }  // namespace zorvek
+
+#include <atomic>
+#include <filesystem>
+#include <string_view>
+
+#include "common/Text.h"
+
+namespace zorvek {
+namespace {
+
+std::string win32Text(const char* what, DWORD code) {
+  return std::string(what) + " (win32=" + std::to_string(code) + ")";
+}
+
+bool writeAll(HANDLE h, const char* data, size_t size) {
+  while (size > 0) {
+    const DWORD chunk = static_cast<DWORD>(size > (1u << 30) ? (1u << 30) : size);
+    DWORD written = 0;
+    if (!WriteFile(h, data, chunk, &written, nullptr)) return false;
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+}  // namespace
+
+wchar_t pathSeparator() { return L'\\'; }
+
+bool createDirectories(const std::wstring& path, std::string* error) {
+  std::error_code ec;
+  const std::filesystem::path p = toPath(path);
+  std::filesystem::create_directories(p, ec);
+  if (std::filesystem::is_directory(p, ec)) return true;
+  if (error) *error = "cannot create folder: " + (ec ? ec.message() : std::string("not a folder"));
+  return false;
+}
+
+bool readWholeFile(const std::wstring& path, std::string& out, std::string* error, bool* missing) {
+  out.clear();
+  if (missing) *missing = false;
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    if (missing) *missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+    if (error) *error = win32Text("CreateFileW failed", code);
+    return false;
+  }
+  char buffer[1 << 16];
+  bool ok = true;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(h, buffer, sizeof buffer, &got, nullptr)) {
+      ok = false;
+      if (error) *error = win32Text("ReadFile failed", GetLastError());
+      break;
+    }
+    if (got == 0) break;
+    out.append(buffer, got);
+  }
+  CloseHandle(h);
+  return ok;
+}
+
+bool writeFileAtomically(const std::wstring& path, std::string_view bytes, std::string* error) {
+  static std::atomic<unsigned> counter{0};
+  // Distinct per process and thread, so concurrent savers never share a temporary.
+  const std::wstring temp = path + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(counter++);
+  HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    if (error) *error = win32Text("cannot create", GetLastError());
+    return false;
+  }
+  bool ok = writeAll(h, bytes.data(), bytes.size()) && FlushFileBuffers(h);
+  if (!ok && error) *error = win32Text("write failed", GetLastError());
+  CloseHandle(h);
+  if (ok) {
+    // A reader that opened the old file without delete sharing blocks the replace for a moment.
+    for (int attempt = 0;; ++attempt) {
+      if (MoveFileExW(temp.c_str(), path.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        break;
+      }
+      const DWORD code = GetLastError();
+      if (attempt < 20 && (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION)) {
+        Sleep(10);
+        continue;
+      }
+      ok = false;
+      if (error) *error = win32Text("cannot replace", code);
+      break;
+    }
+  }
+  if (!ok) DeleteFileW(temp.c_str());
+  return ok;
+}
+
+bool moveFile(const std::wstring& from, const std::wstring& to, unsigned long* systemError) {
+  const bool ok = MoveFileExW(from.c_str(), to.c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
+                                  MOVEFILE_WRITE_THROUGH) != 0;
+  if (systemError) *systemError = ok ? 0 : GetLastError();
+  return ok;
+}
+
+bool removeFile(const std::wstring& path, unsigned long* systemError) {
+  const bool ok = DeleteFileW(path.c_str()) != 0;
+  if (systemError) *systemError = ok ? 0 : GetLastError();
+  return ok;
+}
+
+long long fileSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
+  return static_cast<long long>((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) |
+                                data.nFileSizeLow);
+}
+
+AppendFile::~AppendFile() { close(); }
+
+bool AppendFile::open(const std::wstring& path, bool* created, std::string* error) {
+  close();
+  // Append-only access: the system places every write at the current end of the file, which a
+  // seek followed by a write cannot guarantee against another process. Read access is only for
+  // LockFileEx, which refuses a handle with neither read nor write data access.
+  HANDLE h = CreateFileW(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    if (error) *error = win32Text("CreateFileW failed", GetLastError());
+    return false;
+  }
+  if (created) *created = GetLastError() != ERROR_ALREADY_EXISTS;
+  handle_ = reinterpret_cast<intptr_t>(h);
+  return true;
+}
+
+bool AppendFile::write(const void* data, size_t size) {
+  if (!isOpen()) return false;
+  // Wine finds the end of the file and writes there as two steps, so two processes can land on
+  // the same offset. Every writer first takes this lock, on a byte far beyond any real end of
+  // the file, so it keeps readers and the file's contents free.
+  OVERLAPPED lockAt{};
+  lockAt.Offset = 0xFFFFFFF0u;
+  lockAt.OffsetHigh = 0x7FFFFFFFu;
+  const bool locked = LockFileEx(asHandle(handle_), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockAt);
+  const bool ok = writeAll(asHandle(handle_), static_cast<const char*>(data), size);
+  if (locked) UnlockFileEx(asHandle(handle_), 0, 1, 0, &lockAt);
+  return ok;
+}
+
+long long AppendFile::size() const {
+  LARGE_INTEGER li;
+  if (!isOpen() || !GetFileSizeEx(asHandle(handle_), &li)) return -1;
+  return li.QuadPart;
+}
+
+void AppendFile::close() {
+  if (isOpen()) CloseHandle(asHandle(handle_));
+  handle_ = kInvalid;
+}
+
+}  // namespace zorvek

@@ -1,23 +1,78 @@
 #include "common/platform/Process.h"
 
 #include "common/platform/win32/Win.h"
-// psapi.h needs windows.h first.
-#include <psapi.h>
 
 namespace zorvek {
 namespace {
-bool counters(PROCESS_MEMORY_COUNTERS& pmc) {
-  return GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc) != 0;
+
+HANDLE asHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+// Quotes one argument so that the CRT's parser gives it back unchanged.
+void appendQuoted(std::wstring& line, const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+    line += arg;
+    return;
+  }
+  line += L'"';
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    line += c;
+  }
+  line.append(backslashes * 2, L'\\');
+  line += L'"';
 }
+
 }  // namespace
 
-uint64_t residentBytes() {
-  PROCESS_MEMORY_COUNTERS pmc{};
-  return counters(pmc) ? pmc.WorkingSetSize : 0;
+ChildProcess::~ChildProcess() {
+  if (running()) {
+    kill();
+    wait();
+  }
 }
-uint64_t peakResidentBytes() {
-  PROCESS_MEMORY_COUNTERS pmc{};
-  return counters(pmc) ? pmc.PeakWorkingSetSize : 0;
+
+bool ChildProcess::start(const std::vector<std::wstring>& args, std::string* error) {
+  if (running() || args.empty()) {
+    if (error) *error = running() ? "a child is already running" : "no program given";
+    return false;
+  }
+  std::wstring line;
+  for (const auto& a : args) {
+    if (!line.empty()) line += L' ';
+    appendQuoted(line, a);
+  }
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(args[0].c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &si, &pi)) {
+    if (error) *error = "CreateProcessW failed (win32=" + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  CloseHandle(pi.hThread);
+  handle_ = reinterpret_cast<intptr_t>(pi.hProcess);
+  return true;
 }
-bool resetPeakResident() { return false; }
+
+bool ChildProcess::wait(uint32_t* exitCode) {
+  if (!running()) return false;
+  HANDLE h = asHandle(handle_);
+  const bool ok = WaitForSingleObject(h, INFINITE) == WAIT_OBJECT_0;
+  DWORD code = 0;
+  if (ok && exitCode && GetExitCodeProcess(h, &code)) *exitCode = code;
+  CloseHandle(h);
+  handle_ = kInvalid;
+  return ok;
+}
+
+void ChildProcess::kill() {
+  if (running()) TerminateProcess(asHandle(handle_), 137);
+}
+
 }  // namespace zorvek

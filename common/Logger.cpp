@@ -1,0 +1,124 @@
+#include "common/Logger.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "common/Text.h"
+
+namespace zorvek {
+
+const char* logLevelTag(int level) {
+  switch (level) {
+    case kLogDebug: return "DBG";
+    case kLogInfo: return "INF";
+    case kLogWarning: return "WRN";
+    case kLogError: return "ERR";
+    default: return "???";
+  }
+}
+
+std::string formatLogLine(const LocalTimeOfDay& time, int level, std::string_view message) {
+  char prefix[64];
+  const int n = std::snprintf(prefix, sizeof prefix, "%02d:%02d:%02d.%03d [%s] ", time.hour,
+                              time.minute, time.second, time.millisecond, logLevelTag(level));
+  std::string line(prefix, n > 0 ? static_cast<size_t>(n) : 0);
+  line.append(message.substr(0, message.find('\0')));
+  line += '\n';
+  if (line.size() > kMaxLogLine) {
+    line.resize(kMaxLogLine - 1);
+    line += '\n';
+  }
+  return line;
+}
+
+Logger& Logger::instance() {
+  static Logger logger;
+  return logger;
+}
+
+void Logger::open(const std::wstring& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  file_.close();
+  std::error_code ec;
+  std::filesystem::create_directories(toPath(path).parent_path(), ec);
+  bool created = false;
+  if (!file_.open(path, &created)) return;
+  if (created || file_.size() == 0) {
+    static const char kBom[] = "\xEF\xBB\xBF";
+    file_.write(kBom, 3);
+  }
+}
+
+void Logger::close() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  file_.close();
+}
+
+bool Logger::isOpen() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return file_.isOpen();
+}
+
+void Logger::write(int level, std::string_view message) {
+  if (level < minLevel_) return;
+  const std::string line = formatLogLine(localTimeOfDay(), level, message);
+  debugOutput(line.c_str());
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (file_.isOpen()) file_.write(line.data(), line.size());
+}
+
+namespace {
+
+// Never destroyed: a crash may come while static destructors run.
+struct CrashLog {
+  AppendFile file;
+  std::wstring path;
+};
+CrashLog& crashLog() {
+  static CrashLog* log = new CrashLog;
+  return *log;
+}
+
+}  // namespace
+
+void openCrashLog(const std::wstring& path) {
+  CrashLog& log = crashLog();
+  log.path = path;
+  log.file.open(path);
+}
+
+void closeCrashLog() { crashLog().file.close(); }
+
+size_t formatUnhandledException(char* buffer, size_t size, uint32_t code, const void* address,
+                                uint32_t threadId) {
+  if (size == 0) return 0;
+  const int n = std::snprintf(buffer, size, "UNHANDLED EXCEPTION code=0x%08lX address=%p thread=%lu",
+                              static_cast<unsigned long>(code), address,
+                              static_cast<unsigned long>(threadId));
+  if (n < 0) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  return static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size - 1;
+}
+
+void writeCrashRecord(const char* text) {
+  char line[320];
+  const size_t textLength = strnlen(text, 256);
+  std::memcpy(line, "crash: ", 7);
+  std::memcpy(line + 7, text, textLength);
+  line[7 + textLength] = '\n';
+  line[8 + textLength] = '\0';
+  debugOutput(line + 7);
+  CrashLog& log = crashLog();
+  if (log.file.isOpen()) {
+    log.file.write(line, 8 + textLength);
+    return;
+  }
+  if (log.path.empty()) return;
+  AppendFile once;
+  if (once.open(log.path)) once.write(line, 8 + textLength);
+}
+
+}  // namespace zorvek

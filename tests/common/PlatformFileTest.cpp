@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include "TestUtil.h"
+#include "common/Text.h"
+#include "common/platform/File.h"
+
+namespace zorvek {
+namespace {
+
+size_t entryCount(const test::TempDir& dir) {
+  size_t n = 0;
+  for (auto it = std::filesystem::directory_iterator(dir.path()); it != decltype(it)(); ++it) ++n;
+  return n;
+}
+
+TEST(PlatformFileTest, WriteAtomicallyReplacesAndLeavesNoTemporary) {
+  test::TempDir dir;
+  const std::wstring path = dir.file(L"настройки.ini");
+  ASSERT_TRUE(writeFileAtomically(path, "first"));
+  ASSERT_TRUE(writeFileAtomically(path, std::string("sec\0ond\n", 8)));
+  EXPECT_EQ(test::readFile(path), std::string("sec\0ond\n", 8));
+  ASSERT_TRUE(writeFileAtomically(path, ""));
+  EXPECT_EQ(test::readFile(path), "");
+  EXPECT_EQ(entryCount(dir), 1u);
+}
+
+TEST(PlatformFileTest, FailedAtomicWriteKeepsTheOldTarget) {
+  test::TempDir dir;
+  std::string error;
+  EXPECT_FALSE(writeFileAtomically(dir.file(L"missing") + pathSeparator() + L"x", "data", &error));
+  EXPECT_FALSE(error.empty());
+
+  // A folder in the way of the target cannot be replaced by a file.
+  const std::wstring blocked = dir.file(L"blocked");
+  ASSERT_TRUE(createDirectories(blocked + pathSeparator() + L"inner"));
+  EXPECT_FALSE(writeFileAtomically(blocked, "data", &error));
+  EXPECT_TRUE(pathExists(blocked + pathSeparator() + L"inner"));
+  EXPECT_EQ(entryCount(dir), 1u);
+}
+
+TEST(PlatformFileTest, ReadWholeFileTellsMissingFromUnreadable) {
+  test::TempDir dir;
+  std::string text, error;
+  bool missing = false;
+  test::writeFile(dir.file(L"f"), "abc");
+  ASSERT_TRUE(readWholeFile(dir.file(L"f"), text, &error, &missing));
+  EXPECT_EQ(text, "abc");
+  EXPECT_FALSE(readWholeFile(dir.file(L"none"), text, &error, &missing));
+  EXPECT_TRUE(missing);
+  EXPECT_FALSE(readWholeFile(dir.path().wstring(), text, &error, &missing));
+  EXPECT_FALSE(missing);
+}
+
+TEST(PlatformFileTest, MoveFileReplacesTargetAndReportsErrors) {
+  test::TempDir dir;
+  const std::wstring from = dir.file(L"от.bin"), to = dir.file(L"к.bin");
+  test::writeFile(from, "new");
+  test::writeFile(to, "old");
+  unsigned long code = 99;
+  ASSERT_TRUE(moveFile(from, to, &code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_FALSE(pathExists(from));
+  EXPECT_EQ(test::readFile(to), "new");
+  EXPECT_EQ(fileSize(to), 3);
+
+  // ERROR_FILE_NOT_FOUND and ENOENT are both 2.
+  EXPECT_FALSE(moveFile(from, to, &code));
+  EXPECT_EQ(code, 2u);
+  EXPECT_FALSE(removeFile(from, &code));
+  EXPECT_EQ(code, 2u);
+  EXPECT_EQ(fileSize(from), -1);
+  EXPECT_TRUE(removeFile(to, &code));
+  EXPECT_FALSE(pathExists(to));
+}
+
+TEST(PlatformFileTest, MoveFileAcrossFileSystems) {
+  // /dev/shm is a separate tmpfs on most Linux machines; elsewhere there is nothing to cross.
+  const std::wstring shm = L"/dev/shm";
+  if (pathSeparator() != L'/' || !pathExists(shm)) GTEST_SKIP() << "no second file system";
+  test::TempDir dir;
+  const std::wstring from = dir.file(L"cross.bin");
+  const std::wstring to = shm + L"/zorvek-cross-" + std::to_wstring(std::hash<std::wstring>{}(from));
+  const std::string payload(300000, 'x');
+  test::writeFile(from, payload);
+  ASSERT_TRUE(moveFile(from, to));
+  EXPECT_FALSE(pathExists(from));
+  EXPECT_EQ(test::readFile(to), payload);
+  removeFile(to);
+}
+
+TEST(PlatformFileTest, AppendFileAppendsAndTellsCreation) {
+  test::TempDir dir;
+  const std::wstring path = dir.file(L"log");
+  bool created = false;
+  {
+    AppendFile f;
+    ASSERT_TRUE(f.open(path, &created));
+    EXPECT_TRUE(created);
+    EXPECT_EQ(f.size(), 0);
+    EXPECT_TRUE(f.write("ab", 2));
+  }
+  AppendFile f;
+  ASSERT_TRUE(f.open(path, &created));
+  EXPECT_FALSE(created);
+  EXPECT_TRUE(f.write("cd", 2));
+  EXPECT_EQ(f.size(), 4);
+  f.close();
+  EXPECT_EQ(test::readFile(path), "abcd");
+  EXPECT_FALSE(f.write("x", 1));
+}
+
+}  // namespace
+}  // namespace zorvek

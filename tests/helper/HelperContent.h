@@ -1,0 +1,48 @@
+#pragma once
+// What the helper process writes, shared with the tests that check it.
+
+#include <string>
+#include <vector>
+
+#include "service/QuarantineStore.h"
+#include "service/ServiceConfig.h"
+
+namespace zorvek::test {
+
+inline std::string helperLogMessage(const std::string& tag, unsigned long i) {
+  // Long enough that a torn write would show.
+  return tag + " " + std::to_string(i) + " " + std::string(200, tag.empty() ? '-' : tag[0]);
+}
+
+// Two configurations whose files differ in every part, large enough that a save takes a while.
+inline ServiceConfig helperConfig(unsigned long which) {
+  ServiceConfig c;
+  c.protectionEnabled = which == 0;
+  c.scheduledHour = which == 0 ? 3 : 17;
+  c.lastScanUtc = which == 0 ? 1700000000 : 1800000000;
+  c.updateServer = std::string(which == 0 ? 300000 : 200000, which == 0 ? 'a' : 'b');
+  c.signatureDb = which == 0 ? L"/базы/main.db" : L"C:\\Базы\\other.db";
+  c.quarantineDir = L"Q" + std::to_wstring(which);
+  return c;
+}
+
+inline std::vector<QuarantineRecord> helperRecords(unsigned long which) {
+  std::vector<QuarantineRecord> records;
+  for (unsigned long i = 0; i < (which == 0 ? 2000u : 1500u); ++i) {
+    QuarantineRecord r;
+    r.id = 1000 + i;
+    r.originPath = L"C:\\Пользователи\\файл" + std::to_wstring(i) + L".exe";
+    r.storedPath = L"Q\\" + std::to_wstring(i);
+    r.name = L"файл" + std::to_wstring(i) + L".exe";
+    r.sha256 = std::string(64, which == 0 ? 'a' : 'b');
+    r.threat = "Win.Test." + std::to_string(which);
+    r.code = "SIG.MATCH";
+    r.severity = ThreatLevel::High;
+    r.size = i;
+    r.time = 1700000000 + i;
+    records.push_back(r);
+  }
+  return records;
+}
+
+}  // namespace zorvek::test
