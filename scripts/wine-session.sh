@@ -7,9 +7,11 @@ build=$(cd "$1" && pwd)
 shift
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 loader=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
-server=$(command -v wineserver || echo "$(dirname "$loader")/wineserver")
-# Create the prefix first: the server needs its folder.
-"$(dirname "$0")/wine.sh" cmd /c exit 0 >/dev/null 2>&1 || true
-"$server" -p
+# Debian's `wineserver` wrapper adds -p0 (exit with the last client); call the binary itself.
+server=$(ls "$(dirname "$loader")"/wineserver64 2>/dev/null || command -v wineserver)
+# The server needs the prefix folder; the first Wine program fills it in. A server that is
+# already running for this prefix (it lingers a few seconds after its last program) is used as is.
+mkdir -p "$WINEPREFIX"
+"$server" -p 2>/dev/null || true
 trap '"$server" -k 2>/dev/null || true' EXIT
 "$@"
