@@ -12,6 +12,6 @@ server=$(ls "$(dirname "$loader")"/wineserver64 2>/dev/null || command -v winese
 # The server needs the prefix folder; the first Wine program fills it in. A server that is
 # already running for this prefix (it lingers a few seconds after its last program) is used as is.
 mkdir -p "$WINEPREFIX"
-"$server" -p 2>/dev/null || true
+"$server" -p </dev/null >/dev/null 2>&1 || true
 trap '"$server" -k 2>/dev/null || true' EXIT
 "$@"
