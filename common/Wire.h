@@ -20,6 +20,8 @@ class WireReader {
   WireReader(const void* data, size_t size)
       : data_(static_cast<const unsigned char*>(data)), size_(size) {}
   explicit WireReader(std::string_view bytes) : WireReader(bytes.data(), bytes.size()) {}
+  // The reader does not own the bytes: a temporary string would be gone before the first read.
+  explicit WireReader(std::string&&) = delete;
 
   uint32_t u32() { return static_cast<uint32_t>(take(4)); }
   uint64_t u64() { return take(8); }

@@ -66,6 +66,9 @@ inline PipeHandle connectPipe(std::string* error, uint32_t timeoutMs = kConnectB
                             uint32_t& replyOpcode, std::string& replyPayload,
                             std::string* error = nullptr);
 
+// Writes bytes as they are, for clients that build frames by hand (protocol tests and tools).
+[[nodiscard]] bool writeRaw(PipeHandle& pipe, std::string_view bytes, std::string* error = nullptr);
+
 // --- Server (every blocking step also waits on the stop event) --------------------------------
 
 // Reads one frame; fails with "stopping" as soon as `stop` is set.
@@ -88,6 +91,11 @@ class PipeServer {
   ~PipeServer();
   PipeServer(const PipeServer&) = delete;
   PipeServer& operator=(const PipeServer&) = delete;
+
+  // Creates the pipe (Windows: the first instance; POSIX: the listening socket) if it does not
+  // exist yet, so clients can connect from now on. accept() calls it too. Fails with
+  // "CreateNamedPipe failed, win32=N" (POSIX: a reason and "(errno=N)").
+  [[nodiscard]] bool listen(std::string* error = nullptr);
 
   enum class Accept {
     Connected,     // `client` holds the session

@@ -190,6 +190,10 @@ bool exchange(PipeHandle& pipe, uint32_t opcode, std::string_view payload, uint3
   return readFrameFrom(fdOf(pipe), nullptr, replyOpcode, replyPayload, error);
 }
 
+bool writeRaw(PipeHandle& pipe, std::string_view bytes, std::string* error) {
+  return transfer(fdOf(pipe), false, const_cast<char*>(bytes.data()), bytes.size(), nullptr, error);
+}
+
 bool readFrame(PipeHandle& pipe, const Event& stop, uint32_t& opcode, std::string& payload,
                std::string* error) {
   return readFrameFrom(fdOf(pipe), &stop, opcode, payload, error);
@@ -218,53 +222,57 @@ PipeServer::~PipeServer() {
   }
 }
 
-PipeServer::Accept PipeServer::accept(const Event& stop, PipeHandle& client, std::string* error) {
+bool PipeServer::listen(std::string* error) {
+  if (listener_) return true;
   const std::string native = toUtf8(path_);
-  if (!listener_) {
-    sockaddr_un addr{};
-    if (!fillAddress(native, addr, error)) return Accept::CreateFailed;
-    if (!isOverride(native)) {
-      const std::string folder = parentOf(native);
-      // Traversable by everyone, whatever the umask: any local user may connect.
-      if (::mkdir(folder.c_str(), 0755) == 0) {
-        ::chmod(folder.c_str(), 0755);
-      } else if (errno != EEXIST) {
-        fail(error, withErrno("CreateNamedPipe failed, cannot create pipe folder", errno));
-        return Accept::CreateFailed;
-      }
-      if (const int err = checkFolder(folder); err != 0) {
-        fail(error, withErrno("CreateNamedPipe failed, unsafe pipe folder", err));
-        return Accept::CreateFailed;
-      }
+  sockaddr_un addr{};
+  if (!fillAddress(native, addr, error)) return false;
+  if (!isOverride(native)) {
+    const std::string folder = parentOf(native);
+    // Traversable by everyone, whatever the umask: any local user may connect.
+    if (::mkdir(folder.c_str(), 0755) == 0) {
+      ::chmod(folder.c_str(), 0755);
+    } else if (errno != EEXIST) {
+      fail(error, withErrno("CreateNamedPipe failed, cannot create pipe folder", errno));
+      return false;
     }
-    // A socket file nobody answers on is left over from a server that died: replace it. One
-    // that answers belongs to a running server, which keeps it.
-    struct stat st{};
-    if (::lstat(native.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
-      PipeHandle probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-      if (probe &&
-          ::connect(fdOf(probe), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
-        fail(error, withErrno("CreateNamedPipe failed, pipe in use", EADDRINUSE));
-        return Accept::CreateFailed;
-      }
-      ::unlink(native.c_str());
+    if (const int err = checkFolder(folder); err != 0) {
+      fail(error, withErrno("CreateNamedPipe failed, unsafe pipe folder", err));
+      return false;
     }
-    PipeHandle sock(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!sock ||
-        ::bind(fdOf(sock), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-      fail(error, withErrno("CreateNamedPipe failed", errno));
-      return Accept::CreateFailed;
-    }
-    if (::chmod(native.c_str(), 0666) != 0 || ::listen(fdOf(sock), kBacklog) != 0 ||
-        ::lstat(native.c_str(), &st) != 0) {
-      const int err = errno;
-      ::unlink(native.c_str());
-      fail(error, withErrno("CreateNamedPipe failed", err));
-      return Accept::CreateFailed;
-    }
-    boundInode_ = static_cast<uint64_t>(st.st_ino);
-    listener_ = std::move(sock);
   }
+  // A socket file nobody answers on is left over from a server that died: replace it. One
+  // that answers belongs to a running server, which keeps it.
+  struct stat st{};
+  if (::lstat(native.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
+    PipeHandle probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (probe &&
+        ::connect(fdOf(probe), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
+      fail(error, withErrno("CreateNamedPipe failed, pipe in use", EADDRINUSE));
+      return false;
+    }
+    ::unlink(native.c_str());
+  }
+  PipeHandle sock(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!sock ||
+      ::bind(fdOf(sock), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    fail(error, withErrno("CreateNamedPipe failed", errno));
+    return false;
+  }
+  if (::chmod(native.c_str(), 0666) != 0 || ::listen(fdOf(sock), kBacklog) != 0 ||
+      ::lstat(native.c_str(), &st) != 0) {
+    const int err = errno;
+    ::unlink(native.c_str());
+    fail(error, withErrno("CreateNamedPipe failed", err));
+    return false;
+  }
+  boundInode_ = static_cast<uint64_t>(st.st_ino);
+  listener_ = std::move(sock);
+  return true;
+}
+
+PipeServer::Accept PipeServer::accept(const Event& stop, PipeHandle& client, std::string* error) {
+  if (!listen(error)) return Accept::CreateFailed;
   for (;;) {
     const int ready = waitReady(fdOf(listener_), POLLIN, stop);
     if (ready == 1) return Accept::Stopped;

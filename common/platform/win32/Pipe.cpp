@@ -49,14 +49,23 @@ bool syncTransfer(HANDLE h, bool reading, void* buffer, size_t size, std::string
     const BOOL ok = reading ? ReadFile(h, p, chunk, &done, nullptr)
                             : WriteFile(h, p, chunk, &done, nullptr);
     if (!ok || done == 0) {
-      const DWORD err = GetLastError();
+      const DWORD err = ok ? 0 : GetLastError();
       if (!reading) return fail(error, withWin32("WriteFile failed", err));
-      return fail(error, withWin32(ok ? "connection closed" : "ReadFile failed", ok ? 0 : err));
+      // The server closing its end mid-frame shows as a broken pipe.
+      const bool closed = ok || err == ERROR_BROKEN_PIPE || err == ERROR_PIPE_NOT_CONNECTED;
+      return fail(error, withWin32(closed ? "connection closed" : "ReadFile failed", err));
     }
     p += done;
     size -= done;
   }
   return true;
+}
+
+// A client that closes its end mid-frame: the same text as a zero-byte read, with the last error
+// left at ERROR_BROKEN_PIPE for callers that look at it.
+bool closedFail(std::string* error) {
+  SetLastError(ERROR_BROKEN_PIPE);
+  return fail(error, "connection closed");
 }
 
 // Overlapped server I/O of exactly `size` bytes that ends with "stopping" as soon as the stop
@@ -75,6 +84,7 @@ bool interruptibleTransfer(HANDLE h, bool reading, void* buffer, size_t size, co
         reading ? ReadFile(h, p, chunk, nullptr, &ov) : WriteFile(h, p, chunk, nullptr, &ov);
     if (!started) {
       const DWORD err = GetLastError();
+      if (err == ERROR_BROKEN_PIPE && reading) return closedFail(error);
       if (err != ERROR_IO_PENDING) return fail(error, withWin32(failure, err));
     }
     const HANDLE handles[2] = {io.h, reinterpret_cast<HANDLE>(stop.nativeHandle())};
@@ -82,7 +92,9 @@ bool interruptibleTransfer(HANDLE h, bool reading, void* buffer, size_t size, co
     if (wait == WAIT_OBJECT_0) {
       DWORD done = 0;
       if (!GetOverlappedResult(h, &ov, &done, FALSE)) {
-        return fail(error, withWin32(failure, GetLastError()));
+        const DWORD err = GetLastError();
+        if (err == ERROR_BROKEN_PIPE && reading) return closedFail(error);
+        return fail(error, withWin32(failure, err));
       }
       if (done == 0) return fail(error, "connection closed");
       p += done;
@@ -197,6 +209,10 @@ bool exchange(PipeHandle& pipe, uint32_t opcode, std::string_view payload, uint3
          readFrameWith(read, replyOpcode, replyPayload, error);
 }
 
+bool writeRaw(PipeHandle& pipe, std::string_view bytes, std::string* error) {
+  return syncTransfer(handleOf(pipe), false, const_cast<char*>(bytes.data()), bytes.size(), error);
+}
+
 bool readFrame(PipeHandle& pipe, const Event& stop, uint32_t& opcode, std::string& payload,
                std::string* error) {
   const auto read = [&](void* p, size_t n) {
@@ -223,16 +239,16 @@ PipeServer::PipeServer(std::wstring path) : path_(std::move(path)) {}
 
 PipeServer::~PipeServer() = default;
 
+bool PipeServer::listen(std::string* error) {
+  if (listener_) return true;
+  // Holding no instance at all: this one must be the first of the name.
+  listener_ = createServerPipe(path_, true);
+  if (listener_) return true;
+  return fail(error, "CreateNamedPipe failed, win32=" + std::to_string(GetLastError()));
+}
+
 PipeServer::Accept PipeServer::accept(const Event& stop, PipeHandle& client, std::string* error) {
-  if (!listener_) {
-    // Holding no instance at all: this one must be the first of the name.
-    listener_ = createServerPipe(path_, true);
-    if (!listener_) {
-      const DWORD err = GetLastError();
-      fail(error, "CreateNamedPipe failed, win32=" + std::to_string(err));
-      return Accept::CreateFailed;
-    }
-  }
+  if (!listen(error)) return Accept::CreateFailed;
   const HANDLE h = handleOf(listener_);
   EventHandle connected;
   if (!connected.h) {
