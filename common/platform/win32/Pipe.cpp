@@ -278,7 +278,9 @@ PipeServer::Accept PipeServer::accept(const Event& stop, PipeHandle& client, std
         if (error) error->clear();
         return Accept::Failed;
       }
-    } else if (err != ERROR_PIPE_CONNECTED) {
+    } else if (err != ERROR_PIPE_CONNECTED && err != ERROR_NO_DATA) {
+      // ERROR_NO_DATA: the client came and already closed its end. It counts as a session that
+      // ends with "connection closed" once what it wrote has been read, as on POSIX.
       listener_.reset();
       fail(error, "ConnectNamedPipe failed, win32=" + std::to_string(err));
       return Accept::Failed;
