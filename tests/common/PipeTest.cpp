@@ -5,11 +5,13 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <cstdlib>
 #include <thread>
 
 #include "TestUtil.h"
 #include "common/Frame.h"
 #include "common/Messages.h"
+#include "common/Text.h"
 #include "common/Wire.h"
 
 namespace zorvek::ipc {
@@ -384,6 +386,39 @@ TEST_F(PipeFixture, ServerIdentifiesAPrivilegedClient) {
   }
   // The test runs as the server's own user (or root, or Wine's administrator).
   EXPECT_EQ(privileged, 1);
+}
+
+void setPipeOverride(const char* value) {
+#ifdef _WIN32
+  _putenv_s("ZORVEK_PIPE", value);
+#else
+  if (*value) {
+    setenv("ZORVEK_PIPE", value, 1);
+  } else {
+    unsetenv("ZORVEK_PIPE");
+  }
+#endif
+}
+
+TEST_F(PipeFixture, ZorvekPipeOverridesTheNameForServerAndClient) {
+  const std::wstring defaultPath = pipePath();
+  EXPECT_NE(defaultPath, path_);
+  setPipeOverride(toUtf8(path_).c_str());
+  EXPECT_EQ(pipePath(), path_);
+  PipeServer server;  // the default name, now the override
+  std::string error;
+  const bool listening = server.listen(&error);
+  auto served = serveOneRead(server, stop_);
+  PipeHandle pipe = connectPipe(&error);
+  setPipeOverride("");
+  EXPECT_EQ(pipePath(), defaultPath);
+  ASSERT_TRUE(listening) << error;
+  ASSERT_TRUE(pipe) << error;
+  ASSERT_TRUE(writeRaw(pipe, frame(kOpPing, ""), &error)) << error;
+  pipe.reset();
+  const ReadOnce r = served.get();
+  EXPECT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.opcode, kOpPing);
 }
 
 TEST(EventTest, ManualResetStaysSetAutoResetWakesOnce) {
