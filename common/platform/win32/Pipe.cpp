@@ -265,11 +265,12 @@ PipeServer::Accept PipeServer::accept(const Event& stop, PipeHandle& client, std
       const DWORD wait = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
       DWORD ignored = 0;
       if (wait != WAIT_OBJECT_0) {
+        const DWORD waitError = GetLastError();
         CancelIoEx(h, &ov);
         GetOverlappedResult(h, &ov, &ignored, TRUE);
         listener_.reset();
         if (wait == WAIT_OBJECT_0 + 1) return Accept::Stopped;
-        fail(error, "ConnectNamedPipe failed, win32=" + std::to_string(GetLastError()));
+        fail(error, "ConnectNamedPipe failed, win32=" + std::to_string(waitError));
         return Accept::Failed;
       }
       if (!GetOverlappedResult(h, &ov, &ignored, FALSE)) {
