@@ -1,0 +1,346 @@
+#include "common/platform/Pipe.h"
+
+#include "common/platform/win32/Win.h"
+
+#include <sddl.h>
+
+#include "common/Frame.h"
+
+namespace zorvek::ipc {
+namespace {
+
+constexpr wchar_t kDefaultPipe[] = L"\\\\.\\pipe\\ZorvekAV";
+// Full access for LocalSystem and for the built-in Users group.
+constexpr wchar_t kPipeSddl[] = L"D:(A;;GA;;;SY)(A;;GA;;;BU)";
+constexpr DWORD kMaxInstances = 255;
+constexpr DWORD kBufferSize = 0x10000;
+constexpr DWORD kDefaultTimeoutMs = 30000;
+constexpr DWORD kWaitStepMs = 200;
+// How long finish() lets a client read the last reply before the instance is disconnected.
+constexpr DWORD kLingerMs = 1000;
+
+bool fail(std::string* error, std::string text) {
+  if (error) *error = std::move(text);
+  return false;
+}
+
+std::string withWin32(const char* text, DWORD err) {
+  return std::string(text) + " (win32=" + std::to_string(err) + ")";
+}
+
+HANDLE handleOf(const PipeHandle& h) { return reinterpret_cast<HANDLE>(h.get()); }
+
+struct EventHandle {
+  HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ~EventHandle() {
+    if (h) CloseHandle(h);
+  }
+  EventHandle() = default;
+  EventHandle(const EventHandle&) = delete;
+  EventHandle& operator=(const EventHandle&) = delete;
+};
+
+// Synchronous client I/O of exactly `size` bytes in chunks of at most 64 KiB.
+bool syncTransfer(HANDLE h, bool reading, void* buffer, size_t size, std::string* error) {
+  auto* p = static_cast<char*>(buffer);
+  while (size > 0) {
+    const DWORD chunk = static_cast<DWORD>(size < kTransferChunk ? size : kTransferChunk);
+    DWORD done = 0;
+    const BOOL ok = reading ? ReadFile(h, p, chunk, &done, nullptr)
+                            : WriteFile(h, p, chunk, &done, nullptr);
+    if (!ok || done == 0) {
+      const DWORD err = ok ? 0 : GetLastError();
+      if (!reading) return fail(error, withWin32("WriteFile failed", err));
+      // The server closing its end mid-frame shows as a broken pipe.
+      const bool closed = ok || err == ERROR_BROKEN_PIPE || err == ERROR_PIPE_NOT_CONNECTED;
+      return fail(error, withWin32(closed ? "connection closed" : "ReadFile failed", err));
+    }
+    p += done;
+    size -= done;
+  }
+  return true;
+}
+
+// A client that closes its end mid-frame: the same text as a zero-byte read, with the last error
+// left at ERROR_BROKEN_PIPE for callers that look at it.
+bool closedFail(std::string* error) {
+  SetLastError(ERROR_BROKEN_PIPE);
+  return fail(error, "connection closed");
+}
+
+// Overlapped server I/O of exactly `size` bytes that ends with "stopping" as soon as the stop
+// event is set.
+bool interruptibleTransfer(HANDLE h, bool reading, void* buffer, size_t size, const Event& stop,
+                           std::string* error) {
+  auto* p = static_cast<char*>(buffer);
+  const char* failure = reading ? "ReadFile failed" : "WriteFile failed";
+  while (size > 0) {
+    EventHandle io;
+    if (!io.h) return fail(error, withWin32("CreateEvent failed", GetLastError()));
+    OVERLAPPED ov{};
+    ov.hEvent = io.h;
+    const DWORD chunk = static_cast<DWORD>(size < kTransferChunk ? size : kTransferChunk);
+    const BOOL started =
+        reading ? ReadFile(h, p, chunk, nullptr, &ov) : WriteFile(h, p, chunk, nullptr, &ov);
+    if (!started) {
+      const DWORD err = GetLastError();
+      if (err == ERROR_BROKEN_PIPE && reading) return closedFail(error);
+      if (err != ERROR_IO_PENDING) return fail(error, withWin32(failure, err));
+    }
+    const HANDLE handles[2] = {io.h, reinterpret_cast<HANDLE>(stop.nativeHandle())};
+    const DWORD wait = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    if (wait == WAIT_OBJECT_0) {
+      DWORD done = 0;
+      if (!GetOverlappedResult(h, &ov, &done, FALSE)) {
+        const DWORD err = GetLastError();
+        if (err == ERROR_BROKEN_PIPE && reading) return closedFail(error);
+        return fail(error, withWin32(failure, err));
+      }
+      if (done == 0) return fail(error, "connection closed");
+      p += done;
+      size -= done;
+    } else if (wait == WAIT_OBJECT_0 + 1) {
+      CancelIoEx(h, &ov);
+      DWORD ignored = 0;
+      GetOverlappedResult(h, &ov, &ignored, TRUE);
+      SetLastError(ERROR_OPERATION_ABORTED);
+      return fail(error, "stopping");
+    } else {
+      const DWORD err = GetLastError();
+      CancelIoEx(h, &ov);
+      DWORD ignored = 0;
+      GetOverlappedResult(h, &ov, &ignored, TRUE);
+      return fail(error, withWin32("WaitForMultipleObjects failed", err));
+    }
+  }
+  return true;
+}
+
+template <typename Transfer>
+bool readFrameWith(Transfer transfer, uint32_t& opcode, std::string& payload, std::string* error) {
+  FrameHeader header;
+  if (!transfer(header.data(), header.size())) return false;
+  uint32_t code = 0, size = 0;
+  if (!decodeFrameHeader(header.data(), code, size, error)) return false;
+  std::string body(size, '\0');
+  if (!transfer(body.data(), body.size())) return false;
+  opcode = code;
+  payload = std::move(body);
+  return true;
+}
+
+template <typename Transfer>
+bool writeFrameWith(Transfer transfer, uint32_t opcode, std::string_view payload,
+                    std::string* error) {
+  if (payload.size() > kMaxPayloadSize) return fail(error, "payload too large");
+  FrameHeader header = encodeFrameHeader(opcode, static_cast<uint32_t>(payload.size()));
+  if (!transfer(header.data(), header.size())) return false;
+  return transfer(const_cast<char*>(payload.data()), payload.size());
+}
+
+// One pipe instance. The first instance of a server is created with FILE_FLAG_FIRST_PIPE_INSTANCE:
+// if someone else already holds the name, clients would be talking to them, so we refuse.
+PipeHandle createServerPipe(const std::wstring& name, bool first) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPipeSddl, SDDL_REVISION_1, &sd,
+                                                            nullptr)) {
+    SetLastError(ERROR_INVALID_SECURITY_DESCR);
+    return {};
+  }
+  SECURITY_ATTRIBUTES sa{sizeof sa, sd, FALSE};
+  const DWORD openMode =
+      PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+  // PIPE_REJECT_REMOTE_CLIENTS: this pipe controls quarantine; local callers only.
+  const HANDLE h = CreateNamedPipeW(
+      name.c_str(), openMode, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+      kMaxInstances, kBufferSize, kBufferSize, kDefaultTimeoutMs, &sa);
+  const DWORD err = GetLastError();
+  LocalFree(sd);
+  SetLastError(err);
+  return PipeHandle(reinterpret_cast<intptr_t>(h));
+}
+
+}  // namespace
+
+void PipeHandle::reset(intptr_t h) {
+  if (h_ != kInvalid) CloseHandle(reinterpret_cast<HANDLE>(h_));
+  h_ = h;
+}
+
+std::wstring pipePath() {
+  wchar_t buffer[512];
+  const DWORD n = GetEnvironmentVariableW(L"ZORVEK_PIPE", buffer, 512);
+  if (n > 0 && n < 512) return std::wstring(buffer, n);
+  return kDefaultPipe;
+}
+
+PipeHandle connectPipe(const std::wstring& path, std::string* error, uint32_t timeoutMs,
+                       unsigned* attempts) {
+  unsigned tries = 0;
+  DWORD err = 0;
+  for (uint32_t waited = 0;; waited += kWaitStepMs) {
+    ++tries;
+    // Identification only: a process squatting on the pipe name learns who we are but cannot
+    // act as us.
+    const HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                                 nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      if (attempts) *attempts = tries;
+      return PipeHandle(reinterpret_cast<intptr_t>(h));
+    }
+    err = GetLastError();
+    if (err != ERROR_PIPE_BUSY && err != ERROR_FILE_NOT_FOUND) break;
+    WaitNamedPipeW(path.c_str(), kWaitStepMs);
+    if (waited >= timeoutMs) break;
+  }
+  if (attempts) *attempts = tries;
+  fail(error, withWin32("cannot connect to service pipe", err));
+  SetLastError(err);
+  return {};
+}
+
+bool exchange(PipeHandle& pipe, uint32_t opcode, std::string_view payload, uint32_t& replyOpcode,
+              std::string& replyPayload, std::string* error) {
+  const HANDLE h = handleOf(pipe);
+  const auto write = [&](void* p, size_t n) { return syncTransfer(h, false, p, n, error); };
+  const auto read = [&](void* p, size_t n) { return syncTransfer(h, true, p, n, error); };
+  return writeFrameWith(write, opcode, payload, error) &&
+         readFrameWith(read, replyOpcode, replyPayload, error);
+}
+
+bool writeRaw(PipeHandle& pipe, std::string_view bytes, std::string* error) {
+  return syncTransfer(handleOf(pipe), false, const_cast<char*>(bytes.data()), bytes.size(), error);
+}
+
+bool readFrame(PipeHandle& pipe, const Event& stop, uint32_t& opcode, std::string& payload,
+               std::string* error) {
+  const auto read = [&](void* p, size_t n) {
+    return interruptibleTransfer(handleOf(pipe), true, p, n, stop, error);
+  };
+  return readFrameWith(read, opcode, payload, error);
+}
+
+bool writeFrame(PipeHandle& pipe, const Event& stop, uint32_t opcode, std::string_view payload,
+                std::string* error) {
+  const auto write = [&](void* p, size_t n) {
+    return interruptibleTransfer(handleOf(pipe), false, p, n, stop, error);
+  };
+  return writeFrameWith(write, opcode, payload, error);
+}
+
+bool isQuietEnd(std::string_view error) {
+  return error.rfind("connection closed", 0) == 0 || error == "stopping" ||
+         error.find("(win32=109)") != std::string_view::npos ||  // ERROR_BROKEN_PIPE
+         error.find("(win32=233)") != std::string_view::npos;    // ERROR_PIPE_NOT_CONNECTED
+}
+
+PipeServer::PipeServer(std::wstring path) : path_(std::move(path)) {}
+
+PipeServer::~PipeServer() = default;
+
+bool PipeServer::listen(std::string* error) {
+  if (listener_) return true;
+  // Holding no instance at all: this one must be the first of the name.
+  listener_ = createServerPipe(path_, true);
+  if (listener_) return true;
+  return fail(error, "CreateNamedPipe failed, win32=" + std::to_string(GetLastError()));
+}
+
+PipeServer::Accept PipeServer::accept(const Event& stop, PipeHandle& client, std::string* error) {
+  if (!listen(error)) return Accept::CreateFailed;
+  const HANDLE h = handleOf(listener_);
+  EventHandle connected;
+  if (!connected.h) {
+    fail(error, withWin32("CreateEvent failed", GetLastError()));
+    listener_.reset();
+    return Accept::Failed;
+  }
+  OVERLAPPED ov{};
+  ov.hEvent = connected.h;
+  if (!ConnectNamedPipe(h, &ov)) {
+    const DWORD err = GetLastError();
+    if (err == ERROR_IO_PENDING) {
+      const HANDLE handles[2] = {connected.h, reinterpret_cast<HANDLE>(stop.nativeHandle())};
+      const DWORD wait = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+      DWORD ignored = 0;
+      if (wait != WAIT_OBJECT_0) {
+        const DWORD waitError = GetLastError();
+        CancelIoEx(h, &ov);
+        GetOverlappedResult(h, &ov, &ignored, TRUE);
+        listener_.reset();
+        if (wait == WAIT_OBJECT_0 + 1) return Accept::Stopped;
+        fail(error, "ConnectNamedPipe failed, win32=" + std::to_string(waitError));
+        return Accept::Failed;
+      }
+      if (!GetOverlappedResult(h, &ov, &ignored, FALSE)) {
+        // The client went away before we saw it; a fresh instance takes its place.
+        listener_.reset();
+        if (error) error->clear();
+        return Accept::Failed;
+      }
+    } else if (err != ERROR_PIPE_CONNECTED && err != ERROR_NO_DATA) {
+      // ERROR_NO_DATA: the client came and already closed its end. It counts as a session that
+      // ends with "connection closed" once what it wrote has been read, as on POSIX.
+      listener_.reset();
+      fail(error, "ConnectNamedPipe failed, win32=" + std::to_string(err));
+      return Accept::Failed;
+    }
+  }
+  client = std::move(listener_);
+  return Accept::Connected;
+}
+
+void PipeServer::finish(PipeHandle& client, const Event& stop) {
+  if (!client) return;
+  const HANDLE h = handleOf(client);
+  // DisconnectNamedPipe throws away what the client has not read yet. Wait (bounded) for the
+  // client to close its end, which it does once it has the reply.
+  EventHandle io;
+  if (io.h) {
+    OVERLAPPED ov{};
+    ov.hEvent = io.h;
+    char sink[256];
+    const ULONGLONG deadline = GetTickCount64() + kLingerMs;
+    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+      if (!ReadFile(h, sink, sizeof sink, nullptr, &ov) && GetLastError() != ERROR_IO_PENDING) break;
+      const HANDLE handles[2] = {io.h, reinterpret_cast<HANDLE>(stop.nativeHandle())};
+      const DWORD wait = WaitForMultipleObjects(2, handles, FALSE, static_cast<DWORD>(deadline - now));
+      DWORD done = 0;
+      if (wait != WAIT_OBJECT_0) {
+        CancelIoEx(h, &ov);
+        GetOverlappedResult(h, &ov, &done, TRUE);
+        break;
+      }
+      if (!GetOverlappedResult(h, &ov, &done, FALSE) || done == 0) break;
+      ResetEvent(io.h);
+    }
+  }
+  DisconnectNamedPipe(h);
+  // The next instance exists before the used one closes, so the name never disappears while
+  // the server runs.
+  if (!listener_) listener_ = createServerPipe(path_, false);
+  client.reset();
+}
+
+bool clientIsPrivileged(const PipeHandle& client) {
+  if (!ImpersonateNamedPipeClient(handleOf(client))) return false;
+  HANDLE token = nullptr;
+  const BOOL opened = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token);
+  RevertToSelf();
+  if (!opened) return false;
+  bool privileged = false;
+  for (const WELL_KNOWN_SID_TYPE type : {WinLocalSystemSid, WinBuiltinAdministratorsSid}) {
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof sid;
+    BOOL member = FALSE;
+    if (CreateWellKnownSid(type, nullptr, sid, &sidSize) &&
+        CheckTokenMembership(token, sid, &member) && member) {
+      privileged = true;
+    }
+  }
+  CloseHandle(token);
+  return privileged;
+}
+
+}  // namespace zorvek::ipc
