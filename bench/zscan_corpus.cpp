@@ -86,8 +86,8 @@ int make(const fs::path& dir, uint64_t files, uint64_t randomDigests, uint64_t s
   uint64_t total = 0;
   std::string buf;
   for (uint64_t i = 0; i < files; ++i) {
-    // Mostly small files, one in twelve large: about 600 MB for 3000 files.
-    const bool large = rng.next() % 12 == 0;
+    // Mostly small files, one in fifteen large: about 600 MB for 3000 files.
+    const bool large = rng.next() % 15 == 0;
     const double lo = large ? 18.0 : 10.0, hi = large ? 23.0 : 18.0;  // log2 of the size
     const auto size = static_cast<size_t>(std::exp2(lo + (hi - lo) * rng.unit()));
     buf.resize(size);

@@ -209,7 +209,6 @@ TEST_F(ScanTreeTest, ProgressIsThrottled) {
   EXPECT_EQ(reports.front().second.filesDone, 0u);
   EXPECT_EQ(reports.back().second.phase, L"finishing");
   EXPECT_EQ(reports.back().second.filesDone, 40u);
-  EXPECT_LE(reports.size(), 2 + 40 * 12 / 120 + 1u);
   for (size_t i = 1; i + 1 < reports.size(); ++i) {
     SCOPED_TRACE(i);
     EXPECT_GE(reports[i].first - reports[i - 1].first, std::chrono::milliseconds(120));
