@@ -1,0 +1,194 @@
+#include "service/FileScanner.h"
+
+#include <array>
+#include <chrono>
+#include <string_view>
+#include <utility>
+
+#include "common/Text.h"
+#include "common/platform/File.h"
+#include "service/platform/ScanPlatform.h"
+
+namespace zorvek {
+namespace {
+
+constexpr std::array<std::wstring_view, 41> kScannedExtensions = {
+    L".exe", L".dll", L".sys", L".scr", L".cpl",   L".ocx",  L".drv", L".com", L".pif",
+    L".msi", L".msp", L".mst", L".jar", L".apk",   L".bat",  L".cmd", L".ps1", L".vbs",
+    L".vbe", L".js",  L".jse", L".wsf", L".wsh",   L".hta",  L".lnk", L".chm", L".reg",
+    L".sh",  L".py",  L".pl",  L".rb",  L".php",   L".elf",  L".so",  L".dylib", L".class",
+    L".swf", L".iso", L".img", L".vhd", L".vhdx"};
+
+constexpr std::array<std::wstring_view, 2> kNeverScannedParts = {L"\\$recycle.bin\\",
+                                                                 L"\\system volume information\\"};
+
+constexpr std::array<std::wstring_view, 6> kNeverScannedNames = {
+    L"desktop.ini", L"thumbs.db", L"pagefile.sys", L"hiberfil.sys", L"swapfile.sys",
+    L"dumpstack.log.tmp"};
+
+constexpr std::array<std::wstring_view, 7> kCoreSystemFiles = {
+    L"ntoskrnl.exe", L"hal.dll", L"ndis.sys", L"bootvid.dll", L"kdcom.dll", L"win32k.sys",
+    L"ci.dll"};
+
+template <size_t N>
+bool isOneOf(std::wstring_view text, const std::array<std::wstring_view, N>& table) {
+  for (const auto& t : table)
+    if (text == t) return true;
+  return false;
+}
+
+uint64_t elapsedMsSince(std::chrono::steady_clock::time_point start) {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - start)
+                                   .count());
+}
+
+}  // namespace
+
+bool isExcludedFolder(const std::wstring& folderPath) {
+  // With the separator appended, a prefix ending in one matches the folder itself and what is
+  // below it, but not a sibling that merely starts with the same letters.
+  const std::wstring lower = asciiLower(folderPath) + pathSeparator();
+  for (const auto& prefix : excludedFolderPrefixes())
+    if (lower.compare(0, prefix.size(), prefix) == 0) return true;
+  return false;
+}
+
+FileScanner::FileScanner(std::shared_ptr<const SignatureDatabase> database, Options options)
+    : database_(std::move(database)), options_(options) {}
+
+bool FileScanner::shouldScan(const std::wstring& path) const {
+  std::wstring lower = asciiLower(path);
+  if (lower.size() < 5) return false;
+  // Either separator may spell the path; the part table is written with backslashes.
+  std::wstring parts = lower;
+  for (auto& c : parts)
+    if (c == L'/') c = L'\\';
+  for (const auto& part : kNeverScannedParts)
+    if (parts.find(part) != std::wstring::npos) return false;
+  const size_t slash = lower.find_last_of(L"\\/");
+  const std::wstring_view name =
+      slash == std::wstring::npos ? std::wstring_view(lower) : std::wstring_view(lower).substr(slash + 1);
+  if (name.empty()) return false;
+  if (isOneOf(name, kNeverScannedNames)) return false;
+  if (options_.skipCoreSystemFiles && isOneOf(name, kCoreSystemFiles)) return false;
+  const size_t dot = name.rfind(L'.');
+  if (dot == std::wstring_view::npos) return false;
+  return isOneOf(name.substr(dot), kScannedExtensions);
+}
+
+FileVerdict FileScanner::evaluate(const std::wstring& path) const {
+  return evaluateFile(path, database_.get(), {options_.maxFileSize, options_.hashChunkSize});
+}
+
+void FileScanner::walk(const ScanTarget& target, const FileVisitor& visitor,
+                       const std::atomic<bool>& stop) const {
+  if (stop.load()) return;
+  FileAttributes root;
+  if (!readFileAttributes(target.path, root) || !root.directory) return;
+
+  // One frame per open folder: its entries and the next one to look at. Iterative, so deep trees
+  // cannot exhaust the stack.
+  struct Frame {
+    std::wstring folder;
+    std::vector<DirEntry> entries;
+    size_t next = 0;
+  };
+  std::vector<Frame> stack;
+  stack.push_back({target.path, {}, 0});
+  if (!listDirectory(target.path, stack.back().entries)) return;
+
+  while (!stack.empty()) {
+    if (stop.load()) return;
+    Frame& top = stack.back();
+    if (top.next >= top.entries.size()) {
+      stack.pop_back();
+      continue;
+    }
+    const DirEntry& entry = top.entries[top.next++];
+    const std::wstring full = joinPath(top.folder, entry.name);
+    DirEntry::Kind kind = entry.kind;
+    if (kind == DirEntry::Kind::Link) {
+      if (!options_.followLinks) continue;
+      kind = linkTargetKind(full);
+    }
+    if (kind == DirEntry::Kind::File) {
+      visitor(full);
+    } else if (kind == DirEntry::Kind::Directory) {
+      if (!target.recursive || isExcludedFolder(full)) continue;
+      // Followed links can form cycles; a bounded depth ends them.
+      if (options_.followLinks && stack.size() > 256) continue;
+      Frame child{full, {}, 0};
+      // A folder that cannot be opened (no permission, gone meanwhile) is skipped.
+      if (listDirectory(full, child.entries)) stack.push_back(std::move(child));
+    }
+  }
+}
+
+ScanProgressInfo FileScanner::measure(const std::vector<ScanTarget>& targets) const {
+  ScanProgressInfo info;
+  info.phase = L"counting";
+  const std::atomic<bool> never{false};
+  for (const ScanTarget& target : targets) {
+    walk(target, [&](const std::wstring& path) {
+      if (!shouldScan(path)) return;
+      FileAttributes attributes;
+      if (!readFileAttributes(path, attributes)) return;
+      ++info.filesTotal;
+      info.bytesTotal += attributes.size;
+    }, never);
+  }
+  return info;
+}
+
+ScanSummary FileScanner::scan(const std::vector<ScanTarget>& targets,
+                              const ProgressCallback& progress, const VerdictCallback& verdict) {
+  const auto start = std::chrono::steady_clock::now();
+  cancelled_.store(false);
+  ScanSummary summary;
+  ScanProgressInfo info;
+  info.phase = L"scanning";
+  if (progress) progress(info);
+  auto lastReport = std::chrono::steady_clock::now();
+
+  for (const ScanTarget& target : targets) {
+    if (cancelled_.load()) break;
+    walk(target, [&](const std::wstring& path) {
+      if (cancelled_.load() || !shouldScan(path)) return;
+      info.currentFile = path;
+      const FileVerdict v = evaluate(path);
+      ++info.filesDone;
+      info.bytesDone += v.size;
+      ++summary.filesScanned;
+      summary.bytesScanned += v.size;
+      if (countsAsThreat(v)) ++summary.threats;
+      else if (countsAsSuspicious(v)) ++summary.suspicious;
+      if (progress && elapsedMsSince(lastReport) >= kProgressIntervalMs) {
+        progress(info);
+        lastReport = std::chrono::steady_clock::now();
+      }
+      if (verdict) verdict(v);
+    }, cancelled_);
+  }
+
+  info.phase = L"finishing";
+  if (progress) progress(info);
+  summary.cancelled = cancelled_.load();
+  summary.elapsedMs = elapsedMsSince(start);
+  return summary;
+}
+
+std::vector<ScanTarget> FileScanner::quickScanTargets() {
+  std::vector<ScanTarget> out;
+  for (auto& t : platformQuickScanTargets()) out.push_back({std::move(t.path), t.recursive});
+  return out;
+}
+
+std::vector<ScanTarget> FileScanner::fullScanTargets(bool includeRemovable) {
+  std::vector<ScanTarget> out;
+  for (auto& t : platformFullScanTargets(includeRemovable))
+    out.push_back({std::move(t.path), t.recursive});
+  return out;
+}
+
+}  // namespace zorvek

@@ -1,0 +1,67 @@
+#pragma once
+// The verdict on one file: digests looked up in the signature database, the PE facts and findings,
+// the name and location rules, combined into one threat level with short reasons for the user.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/SignatureDatabase.h"
+#include "common/ThreatLevel.h"
+#include "service/Finding.h"
+#include "service/PeAnalysis.h"
+
+namespace zorvek {
+
+struct FileVerdict {
+  std::wstring path;
+  std::wstring fileName;
+  uint64_t size = 0;
+  uint64_t modified = 0;  // FILETIME: 100-ns units since 1601-01-01 UTC
+  std::string md5, sha1, sha256;  // empty when not computed
+  bool isPe = false;
+  bool packed = false;
+  bool trustedSigner = false;  // reserved: the rules never set it
+  double entropy = 0.0;
+  double maxSectionEntropy = 0.0;
+  uint32_t sectionCount = 0;
+  uint32_t importCount = 0;
+  bool hasDebugDirectory = false;
+  bool hasResources = false;
+  bool inDatabase = false;
+  std::string signatureName, signatureFamily;
+  ThreatLevel signatureLevel = ThreatLevel::High;
+  std::string signatureReference;
+  std::string matchedHash;
+  std::vector<Finding> findings;
+  ThreatLevel level = ThreatLevel::Clean;
+  std::vector<std::string> reasons;  // UTF-8
+};
+
+// What the evaluation needs besides the file.
+struct EvaluationOptions {
+  uint64_t maxFileSize = 536870912;
+  uint64_t hashChunkSize = 1048576;
+};
+
+// The text after the last '\' or '/' (the whole path when it has neither).
+std::wstring verdictFileName(std::wstring_view path);
+
+// The rule engine alone: combines what the evaluation gathered into a verdict. `now` (seconds
+// since 1970, UTC) is not needed here; PE findings come ready in `pe`.
+FileVerdict buildVerdict(const std::wstring& path, uint64_t size, uint64_t modified,
+                         const std::string& md5, const std::string& sha1,
+                         const std::string& sha256, const PeAnalysis& pe, bool inDatabase,
+                         const SignatureMatch& match);
+
+// Evaluates one file; never fails (problems show in the verdict). `database` may be null: then
+// nothing is looked up. The file's bytes are read once for the digests and the PE analysis.
+FileVerdict evaluateFile(const std::wstring& path, const SignatureDatabase* database,
+                         const EvaluationOptions& options);
+
+// How a scan summary counts a verdict.
+bool countsAsThreat(const FileVerdict& verdict);      // inDatabase, or high/critical
+bool countsAsSuspicious(const FileVerdict& verdict);  // not a threat, level medium
+
+}  // namespace zorvek

@@ -1,0 +1,330 @@
+#include "tools/zscan/Zscan.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+
+#include "common/DataPaths.h"
+#include "common/SignatureDatabase.h"
+#include "common/Text.h"
+#include "service/FileScanner.h"
+#include "service/platform/ScanPlatform.h"
+
+namespace zorvek {
+namespace {
+
+void put(std::FILE* f, const std::string& text) { std::fwrite(text.data(), 1, text.size(), f); }
+
+const char kUsage[] =
+    "zscan - проверка файлов и папок ZORVEK Antivirus\n"
+    "\n"
+    "  zscan [--db FILE]... [--json] [--quiet] PATH...\n"
+    "\n"
+    "  --db FILE  база сигнатур (можно несколько; по умолчанию - базы службы)\n"
+    "  --json     по одной записи JSON на каждый проверенный файл\n"
+    "  --quiet    только итоговая строка\n"
+    "\n"
+    "Код выхода: 0 - угроз нет, 1 - найдены угрозы, 2 - ошибка.\n";
+
+// Appends the UTF-8 text as JSON string contents. Bytes that are not UTF-8 (possible in POSIX
+// file names) become U+FFFD so that every line stays valid JSON.
+void appendJsonString(std::string& out, std::string_view s) {
+  out += '"';
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+          if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+          } else {
+            out += static_cast<char>(c);
+          }
+      }
+      ++i;
+      continue;
+    }
+    // Length and lowest code point of a well-formed sequence starting with c.
+    size_t len = 0;
+    uint32_t cp = 0, min = 0;
+    if (c >= 0xC2 && c <= 0xDF) len = 2, cp = c & 0x1Fu, min = 0x80;
+    else if (c >= 0xE0 && c <= 0xEF) len = 3, cp = c & 0x0Fu, min = 0x800;
+    else if (c >= 0xF0 && c <= 0xF4) len = 4, cp = c & 0x07u, min = 0x10000;
+    bool ok = len != 0 && i + len <= s.size();
+    for (size_t k = 1; ok && k < len; ++k) {
+      const auto d = static_cast<unsigned char>(s[i + k]);
+      if ((d & 0xC0) != 0x80) ok = false;
+      else cp = (cp << 6) | (d & 0x3Fu);
+    }
+    if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
+    if (ok) {
+      out.append(s.substr(i, len));
+      i += len;
+    } else {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    }
+  }
+  out += '"';
+}
+
+// The shortest fixed notation with at least six decimals that reads back as the same double.
+void appendJsonDouble(std::string& out, double value) {
+  char buf[64];
+  for (int precision = 6; precision <= 20; ++precision) {
+    std::snprintf(buf, sizeof buf, "%.*f", precision, value);
+    if (std::strtod(buf, nullptr) == value) break;
+  }
+  out += buf;
+}
+
+void key(std::string& out, const char* name) {
+  if (out.back() != '{') out += ',';
+  out += '"';
+  out += name;
+  out += "\":";
+}
+
+void field(std::string& out, const char* name, std::string_view text) {
+  key(out, name);
+  appendJsonString(out, text);
+}
+void field(std::string& out, const char* name, bool value) {
+  key(out, name);
+  out += value ? "true" : "false";
+}
+void field(std::string& out, const char* name, uint64_t value) {
+  key(out, name);
+  out += std::to_string(value);
+}
+void field(std::string& out, const char* name, double value) {
+  key(out, name);
+  appendJsonDouble(out, value);
+}
+
+std::string humanLine(const FileVerdict& v) {
+  std::string line = toUtf8(v.path) + ": " + threatLevelName(v.level);
+  for (size_t i = 0; i < v.reasons.size(); ++i) line += (i ? "; " : " - ") + v.reasons[i];
+  return line + "\n";
+}
+
+bool reportable(const FileVerdict& v) {
+  return static_cast<uint32_t>(v.level) >= static_cast<uint32_t>(ThreatLevel::Medium);
+}
+
+struct Options {
+  std::vector<std::wstring> databases;
+  std::vector<std::wstring> paths;
+  bool json = false;
+  bool quiet = false;
+};
+
+bool parseArgs(const std::vector<std::wstring>& args, Options& o, std::string& error) {
+  bool endOfOptions = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::wstring& a = args[i];
+    if (endOfOptions || a.empty() || a[0] != L'-' || a == L"-") {
+      o.paths.push_back(a);
+    } else if (a == L"--") {
+      endOfOptions = true;
+    } else if (a == L"--db") {
+      if (i + 1 >= args.size()) {
+        error = "--db: не указан файл";
+        return false;
+      }
+      o.databases.push_back(args[++i]);
+    } else if (a.rfind(L"--db=", 0) == 0) {
+      o.databases.push_back(a.substr(5));
+    } else if (a == L"--json") {
+      o.json = true;
+    } else if (a == L"--quiet") {
+      o.quiet = true;
+    } else {
+      error = "неизвестный параметр: " + toUtf8(a);
+      return false;
+    }
+  }
+  if (o.paths.empty()) {
+    error = "не указан путь для проверки";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string verdictJson(const FileVerdict& v) {
+  std::string o = "{";
+  field(o, "path", toUtf8(v.path));
+  field(o, "fileName", toUtf8(v.fileName));
+  field(o, "size", v.size);
+  field(o, "md5", v.md5);
+  field(o, "sha1", v.sha1);
+  field(o, "sha256", v.sha256);
+  field(o, "isPe", v.isPe);
+  field(o, "packed", v.packed);
+  field(o, "entropy", v.entropy);
+  field(o, "maxSectionEntropy", v.maxSectionEntropy);
+  field(o, "sectionCount", uint64_t{v.sectionCount});
+  field(o, "importCount", uint64_t{v.importCount});
+  field(o, "hasDebugDirectory", v.hasDebugDirectory);
+  field(o, "hasResources", v.hasResources);
+  field(o, "inDatabase", v.inDatabase);
+  field(o, "signatureName", v.signatureName);
+  field(o, "signatureFamily", v.signatureFamily);
+  field(o, "signatureLevel", std::string_view(threatLevelName(v.signatureLevel)));
+  field(o, "signatureReference", v.signatureReference);
+  field(o, "matchedHash", v.matchedHash);
+  key(o, "findings");
+  o += '[';
+  for (size_t i = 0; i < v.findings.size(); ++i) {
+    const Finding& f = v.findings[i];
+    if (i) o += ',';
+    o += '{';
+    field(o, "level", std::string_view(threatLevelName(f.level)));
+    field(o, "code", f.code);
+    field(o, "title", f.title);
+    field(o, "detail", f.detail);
+    o += '}';
+  }
+  o += ']';
+  field(o, "level", std::string_view(threatLevelName(v.level)));
+  key(o, "reasons");
+  o += '[';
+  for (size_t i = 0; i < v.reasons.size(); ++i) {
+    if (i) o += ',';
+    appendJsonString(o, v.reasons[i]);
+  }
+  o += "]}\n";
+  return o;
+}
+
+int runZscan(const std::vector<std::wstring>& args, std::FILE* out, std::FILE* err,
+             bool progressTerminal) {
+  Options opt;
+  std::string usageError;
+  if (!parseArgs(args, opt, usageError)) {
+    put(err, "zscan: " + usageError + "\n\n" + kUsage);
+    return 2;
+  }
+
+  bool failed = false;
+  auto database = std::make_shared<SignatureDatabase>();
+  const auto loadStart = std::chrono::steady_clock::now();
+  if (opt.databases.empty()) {
+    std::wstring error;
+    auto assembled = assembleServiceDatabase(seedDatabasePath(),
+                                             dataFilePath(L"signatures.live.txt"), &error);
+    if (assembled) {
+      database = std::move(assembled);
+    } else {
+      put(err, "zscan: база сигнатур не загружена: " + toUtf8(error) + "\n");
+      failed = true;
+    }
+  } else {
+    for (const auto& path : opt.databases) {
+      std::string error;
+      if (!database->load(path, &error)) {
+        put(err, "zscan: " + toUtf8(path) + ": не удалось прочитать базу: " + error + "\n");
+        failed = true;
+      }
+    }
+  }
+  const auto loadMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - loadStart)
+                          .count();
+
+  FileScanner scanner(database);
+  const auto start = std::chrono::steady_clock::now();
+  ScanSummary total;
+  bool found = false;
+  bool progressShown = false;
+
+  auto onVerdict = [&](const FileVerdict& v) {
+    if (reportable(v)) found = true;
+    if (opt.json) {
+      put(out, verdictJson(v));
+    } else if (!opt.quiet && reportable(v)) {
+      if (progressShown) {
+        put(err, "\r\x1b[K");  // the detection line must not land inside the progress line
+        std::fflush(err);
+      }
+      put(out, humanLine(v));
+      std::fflush(out);
+    }
+  };
+  auto onProgress = [&](const ScanProgressInfo& p) {
+    if (!progressTerminal || p.phase != L"scanning" || p.filesDone == 0) return;
+    std::string name = toUtf8(p.currentFile);
+    if (name.size() > 60) name = "..." + name.substr(name.size() - 57);
+    put(err, "\r\x1b[K" + std::to_string(p.filesDone) + " файлов, " +
+                 std::to_string(p.bytesDone / (1024 * 1024)) + " МБ: " + name);
+    std::fflush(err);
+    progressShown = true;
+  };
+
+  for (const auto& path : opt.paths) {
+    FileAttributes attributes;
+    if (!readFileAttributes(path, attributes)) {
+      put(err, "zscan: " + toUtf8(path) + ": путь не найден или недоступен\n");
+      failed = true;
+      continue;
+    }
+    if (attributes.directory) {
+      std::vector<DirEntry> probe;
+      if (!listDirectory(path, probe)) {
+        put(err, "zscan: " + toUtf8(path) + ": не удалось открыть папку\n");
+        failed = true;
+        continue;
+      }
+      const ScanSummary s = scanner.scan({{path, true}}, onProgress, onVerdict);
+      total.filesScanned += s.filesScanned;
+      total.threats += s.threats;
+      total.suspicious += s.suspicious;
+      total.bytesScanned += s.bytesScanned;
+      continue;
+    }
+    const FileVerdict v = scanner.evaluate(path);
+    if (v.size > 0 && v.size <= scanner.options().maxFileSize && v.md5.empty()) {
+      put(err, "zscan: " + toUtf8(path) + ": не удалось прочитать файл\n");
+      failed = true;
+      continue;
+    }
+    ++total.filesScanned;
+    total.bytesScanned += v.size;
+    if (countsAsThreat(v)) ++total.threats;
+    else if (countsAsSuspicious(v)) ++total.suspicious;
+    onVerdict(v);
+  }
+  total.elapsedMs = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now() - start)
+                                              .count());
+  if (progressShown) put(err, "\r\x1b[K");
+
+  char elapsed[32];
+  std::snprintf(elapsed, sizeof elapsed, "%.3f", static_cast<double>(total.elapsedMs) / 1000.0);
+  char load[32];
+  std::snprintf(load, sizeof load, "%.3f", static_cast<double>(loadMs) / 1000.0);
+  const std::string summary = "Итого: файлов " + std::to_string(total.filesScanned) +
+                              ", угроз " + std::to_string(total.threats) + ", подозрительных " +
+                              std::to_string(total.suspicious) + ", байт " +
+                              std::to_string(total.bytesScanned) + ", время " + elapsed +
+                              " с (загрузка баз " + load + " с)\n";
+  // With --json standard output carries the records only.
+  put(opt.json ? err : out, summary);
+  std::fflush(err);
+  if (failed) return 2;
+  return found ? 1 : 0;
+}
+
+}  // namespace zorvek
