@@ -209,6 +209,7 @@ TEST_F(ScanWorkerTest, ScanRunsThroughItsStatesAndRecordsTheResult) {
   EXPECT_NE(cache.find(toUtf8(tool_) + "|"), std::string::npos);
   EXPECT_EQ(cache.find("notes.txt"), std::string::npos);
   EXPECT_NE(log().find("[INF] scan finished: files=2 threats=1 ms="), std::string::npos);
+  engine_.reset();
 }
 
 TEST_F(ScanWorkerTest, NamedFilesAreEvaluatedDirectly) {
@@ -267,6 +268,7 @@ TEST_F(ScanWorkerTest, SecondRequestIsRefusedWhileAScanRuns) {
   ASSERT_TRUE(waitIdle(w));
   EXPECT_EQ(w.progress().phase, L"finished");
   EXPECT_EQ(w.detections().size(), 1u);
+  engine_.reset();
 }
 
 TEST_F(ScanWorkerTest, MemoryScopeAndEmptyPathListsEndIdle) {
@@ -373,6 +375,7 @@ TEST_F(ScanWorkerTest, FlippingTheWebShieldRunsItAtOnce) {
   ASSERT_TRUE(w.applyConfig(c));
   // The first pass would come after 30 s without the wake.
   EXPECT_TRUE(ran.wait(std::chrono::seconds(10)));
+  engine_.reset();  // before the gate the hook uses goes away
 }
 
 TEST_F(ScanWorkerTest, ReloadDuringAScanLeavesTheScanOnItsDatabase) {
@@ -406,6 +409,7 @@ TEST_F(ScanWorkerTest, ReloadDuringAScanLeavesTheScanOnItsDatabase) {
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0].path, tool_);
   EXPECT_EQ(found[0].threatName, "Test.Tool.B");
+  engine_.reset();
 }
 
 TEST_F(ScanWorkerTest, StopsWithinASecondWithEveryThreadRunning) {
