@@ -612,6 +612,99 @@ bool ScanWorker::quarantineRestore(uint64_t id, std::string* error) {
   return quarantine_->restore(id, error);
 }
 
+bool ScanWorker::realTimeCheck(const std::wstring& path) {
+  try {
+    const auto db = database();
+    if (!db) return true;
+    const FileScanner scanner(db, scannerOptions(snapshotConfig()));
+    const FileVerdict verdict = scanner.evaluate(path);
+    if (verdict.level < ThreatLevel::High) return true;
+    addRealTimeDetection(verdict);
+    return false;
+  } catch (const std::exception&) {
+    return true;  // a failing check must not block the machine's file access
+  }
+}
+
+bool ScanWorker::startOneShot(std::atomic<bool>& busy, std::thread& thread,
+                              std::function<void()> body, std::string* error) {
+  if (stopping_.load()) return fail(error, "service is stopping");
+  if (busy.exchange(true)) return fail(error, "обновление уже выполняется");
+  std::lock_guard lock(threadMutex_);
+  if (stopping_.load()) {
+    busy.store(false);
+    return fail(error, "service is stopping");
+  }
+  if (thread.joinable()) thread.join();  // finished: its busy flag was clear
+  try {
+    thread = std::thread([&busy, body = std::move(body)] {
+      try {
+        body();
+      } catch (const std::exception& e) {
+        logError(std::string("worker threw: ") + e.what());
+      }
+      busy.store(false);
+    });
+  } catch (const std::exception& e) {
+    busy.store(false);
+    return fail(error, e.what());
+  }
+  return true;
+}
+
+bool ScanWorker::startLiveUpdate(std::string* error) {
+  return startOneShot(
+      liveUpdateBusy_, liveUpdateNowThread_,
+      [this] {
+        std::string text = "live update is not available";
+        const bool ok = options_.hooks.liveUpdate && options_.hooks.liveUpdate(*this, &text);
+        std::lock_guard lock(mutex_);
+        liveUpdateError_ = ok ? std::string() : text;
+      },
+      error);
+}
+
+bool ScanWorker::startSelfUpdate(std::string* error) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!selfUpdateBusy_.load()) {
+      selfUpdateError_.clear();
+      downloadedInstaller_.clear();
+    }
+  }
+  return startOneShot(
+      selfUpdateBusy_, selfUpdateThread_,
+      [this] {
+        std::string text = "self-update is not available";
+        const bool ok = options_.hooks.selfUpdate && options_.hooks.selfUpdate(*this, &text);
+        if (!ok) {
+          std::lock_guard lock(mutex_);
+          selfUpdateError_ = text;
+        }
+      },
+      error);
+}
+
+std::string ScanWorker::lastLiveUpdateError() const {
+  std::lock_guard lock(mutex_);
+  return liveUpdateError_;
+}
+
+std::string ScanWorker::lastSelfUpdateError() const {
+  std::lock_guard lock(mutex_);
+  return selfUpdateError_;
+}
+
+std::wstring ScanWorker::downloadedInstaller() const {
+  std::lock_guard lock(mutex_);
+  return downloadedInstaller_;
+}
+
+void ScanWorker::setDownloadedInstaller(const std::wstring& path) {
+  std::lock_guard lock(mutex_);
+  downloadedInstaller_ = path;
+}
+
 bool ScanWorker::waitForStop(uint64_t ms) {
   return clock_->wait(signal_, ms, false) == WaitResult::Stopped;
 }
@@ -626,7 +719,9 @@ void ScanWorker::stop() {
   signal_.requestStop();
   {
     std::lock_guard lock(threadMutex_);
-    if (scanThread_.joinable()) scanThread_.join();
+    for (std::thread* t : {&scanThread_, &liveUpdateNowThread_, &selfUpdateThread_}) {
+      if (t->joinable()) t->join();
+    }
   }
   for (std::thread* t : {&realTimeThread_, &schedulerThread_, &liveUpdateThread_,
                          &webShieldThread_}) {

@@ -67,8 +67,12 @@ class ScanWorker;
 // Where the later parts of the service plug in. Every hook may be empty: the thread or step
 // that calls it then does nothing.
 struct EngineHooks {
-  // Live signature update: fetch the feeds and reload (run by the live-update timer).
+  // Live signature update: fetch the feeds and reload (run by the live-update timer and by
+  // startLiveUpdate).
   std::function<bool(ScanWorker&, std::string* error)> liveUpdate;
+  // Self-update check (run by startSelfUpdate); records the installer with
+  // setDownloadedInstaller.
+  std::function<bool(ScanWorker&, std::string* error)> selfUpdate;
   // One pass of the web shield (run by the web-shield thread).
   std::function<void(ScanWorker&)> webShield;
   // Minifilter port client: connect in start (false with the reason), disconnect in stop.
@@ -124,6 +128,21 @@ class ScanWorker {
   void addRealTimeDetection(const FileVerdict& verdict);
   std::vector<DetectionRecord> takeRealTimeDetections();
 
+  // The minifilter's question about a file: false (block) for level high or above, which is
+  // also reported as a real-time detection. Allows when there is no database or the check fails.
+  bool realTimeCheck(const std::wstring& path);
+
+  // On-demand live update and self-update check, each on a one-shot thread; refused with
+  // "обновление уже выполняется" while the same kind runs.
+  bool startLiveUpdate(std::string* error = nullptr);
+  bool startSelfUpdate(std::string* error = nullptr);
+  bool liveUpdateRunning() const { return liveUpdateBusy_.load(); }
+  bool selfUpdateRunning() const { return selfUpdateBusy_.load(); }
+  std::string lastLiveUpdateError() const;
+  std::string lastSelfUpdateError() const;
+  std::wstring downloadedInstaller() const;
+  void setDownloadedInstaller(const std::wstring& path);
+
   // Quarantines or deletes a file the engine itself reported; any other path gets
   // "no such detection" and nothing is touched.
   bool decideThreat(const ThreatDecision& decision, std::string* error = nullptr);
@@ -158,6 +177,8 @@ class ScanWorker {
   void finishFailed(const wchar_t* state, bool failed);
   bool loadSignatures(std::shared_ptr<const SignatureDatabase>& db, std::string* error);
   void liveUpdateAttempt();
+  bool startOneShot(std::atomic<bool>& busy, std::thread& thread, std::function<void()> body,
+                    std::string* error);
   void startThread(std::thread& thread, std::function<void()> body);
   std::wstring inDataFolder(const wchar_t* name) const;
 
@@ -183,6 +204,7 @@ class ScanWorker {
   std::mutex threadMutex_;  // the scan thread
   std::thread scanThread_;
   std::thread schedulerThread_, realTimeThread_, liveUpdateThread_, webShieldThread_;
+  std::thread liveUpdateNowThread_, selfUpdateThread_;  // one-shot, under threadMutex_
   ThreadSignal signal_;  // stop for every thread; wake for the web shield
   bool minifilterConnected_ = false;
   bool initialised_ = false;  // settings loaded: stop() may save them
@@ -190,6 +212,11 @@ class ScanWorker {
   std::atomic<bool> scanRunning_{false};
   std::atomic<bool> cancelRequested_{false};
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> liveUpdateBusy_{false};
+  std::atomic<bool> selfUpdateBusy_{false};
+  std::string liveUpdateError_;        // main lock
+  std::string selfUpdateError_;        // main lock
+  std::wstring downloadedInstaller_;   // main lock
   std::mutex cancelMutex_;  // wakes the cancel watcher
   std::condition_variable cancelCv_;
 };

@@ -538,5 +538,43 @@ TEST_F(ScanWorkerTest, RealTimeDetectionsAreDeliveredOnceAndDecidedOnce) {
   EXPECT_TRUE(pathExists(path));
 }
 
+TEST_F(ScanWorkerTest, RealTimeCheckBlocksHighLevelFilesAndReportsThem) {
+  writeSettings();
+  ScanWorker& w = initEngine();
+  EXPECT_FALSE(w.realTimeCheck(dropper_));
+  EXPECT_TRUE(w.realTimeCheck(tool_));
+  EXPECT_TRUE(w.realTimeCheck(inCorpus(L"missing.exe")));
+  const auto reported = w.takeRealTimeDetections();
+  ASSERT_EQ(reported.size(), 1u);
+  EXPECT_EQ(reported[0].path, dropper_);
+}
+
+TEST_F(ScanWorkerTest, OneShotUpdatesRefuseASecondRunAndKeepTheirError) {
+  writeSettings();
+  Gate entered, release;
+  EngineHooks hooks;
+  hooks.liveUpdate = [&](ScanWorker&, std::string* error) {
+    entered.open();
+    release.wait();
+    *error = "all feeds unavailable";
+    return false;
+  };
+  ScanWorker& w = initEngine(hooks);
+  std::string error;
+  ASSERT_TRUE(w.startLiveUpdate(&error)) << error;
+  ASSERT_TRUE(entered.wait());
+  EXPECT_TRUE(w.liveUpdateRunning());
+  EXPECT_FALSE(w.startLiveUpdate(&error));
+  EXPECT_EQ(error, "обновление уже выполняется");
+  release.open();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (w.liveUpdateRunning() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_FALSE(w.liveUpdateRunning());
+  EXPECT_EQ(w.lastLiveUpdateError(), "all feeds unavailable");
+  engine_.reset();
+}
+
 }  // namespace
 }  // namespace zorvek::svc
