@@ -205,8 +205,12 @@ FileVerdict evaluateFile(const std::wstring& path, const SignatureDatabase* data
       peDone = true;
     }
   };
-  const hash::FileDigests digests =
-      hash::hashFile(path, static_cast<size_t>(options.hashChunkSize), sink);
+  // A small file needs no buffer of the full chunk size: the buffer is allocated and cleared for
+  // every file, which costs more than hashing a few kilobytes. One byte more than the size still
+  // reads the file in one go.
+  uint64_t chunk = options.hashChunkSize ? options.hashChunkSize : hash::kDefaultChunkSize;
+  if (attributes.size < chunk) chunk = attributes.size + 1;
+  const hash::FileDigests digests = hash::hashFile(path, static_cast<size_t>(chunk), sink);
   if (digests.md5.empty()) {
     pe = PeAnalysis{};  // could not be opened: no PE facts either
   } else if (!peDone && !head.empty()) {

@@ -48,8 +48,8 @@ struct EvaluationOptions {
 // The text after the last '\' or '/' (the whole path when it has neither).
 std::wstring verdictFileName(std::wstring_view path);
 
-// The rule engine alone: combines what the evaluation gathered into a verdict. `now` (seconds
-// since 1970, UTC) is not needed here; PE findings come ready in `pe`.
+// The rule engine alone: combines what the evaluation gathered into a verdict. The PE findings
+// come ready in `pe`; the match fields are used only when `inDatabase` is set.
 FileVerdict buildVerdict(const std::wstring& path, uint64_t size, uint64_t modified,
                          const std::string& md5, const std::string& sha1,
                          const std::string& sha256, const PeAnalysis& pe, bool inDatabase,

@@ -1,0 +1,182 @@
+#include "tools/zscan/Zscan.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "TestUtil.h"
+#include "common/Hash.h"
+#include "common/Text.h"
+#include "common/platform/File.h"
+#include "common/platform/Process.h"
+#include "common/platform/System.h"
+
+namespace zorvek {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int code;
+  std::string out, err;
+};
+
+class ZscanTest : public ::testing::Test {
+ protected:
+  Result run(std::vector<std::wstring> args) {
+    args.insert(args.begin(), L"zscan");
+    std::FILE* out = openStdioFile(dir_.file(L"out"), "w+b");
+    std::FILE* err = openStdioFile(dir_.file(L"err"), "w+b");
+    Result r{runZscan(args, out, err, false), test::readStream(out), test::readStream(err)};
+    std::fclose(out);
+    std::fclose(err);
+    return r;
+  }
+  std::wstring write(const std::wstring& relative, const std::string& bytes) {
+    const fs::path p = dir_.path() / toPath(relative);
+    fs::create_directories(p.parent_path());
+    test::writeFile(pathToWide(p), bytes);
+    return pathToWide(p);
+  }
+  std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+      out.push_back(text.substr(start, nl - start));
+    EXPECT_EQ(start, text.size()) << "output does not end with a line end";
+    return out;
+  }
+  test::TempDir dir_;
+};
+
+TEST_F(ZscanTest, UsageErrors) {
+  for (const auto& args : std::vector<std::vector<std::wstring>>{
+           {}, {L"--json"}, {L"--db"}, {L"--bogus", L"x"}, {L"--db", L"a.db"}}) {
+    const Result r = run(args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("zscan [--db FILE]... [--json] [--quiet] PATH..."), std::string::npos);
+  }
+}
+
+TEST_F(ZscanTest, TextOutputAndExitCodes) {
+  const std::wstring db = write(L"db.txt", "");
+  const std::wstring clean = write(L"tree/clean.dll", "abc");
+  write(L"tree/Downloads/report.pdf.exe", "MZ");
+  write(L"tree/notes.txt", "x");
+
+  Result r = run({L"--db", db, clean});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(lines(r.out).size(), 1u);  // the summary only
+  EXPECT_NE(r.out.find("файлов 1, угроз 0, подозрительных 0, байт 3"), std::string::npos);
+
+  const std::wstring tree = pathToWide(dir_.path() / "tree");
+  r = run({L"--db", db, tree});
+  EXPECT_EQ(r.code, 1);
+  const auto out = lines(r.out);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0], toUtf8(tree) + toUtf8(std::wstring(1, pathSeparator())) + "Downloads" +
+                        toUtf8(std::wstring(1, pathSeparator())) +
+                        "report.pdf.exe: high - Двойное расширение; Исполняемый файл из папки загрузок");
+  EXPECT_NE(out[1].find("файлов 2, угроз 1, подозрительных 0, байт 5"), std::string::npos);
+
+  r = run({L"--quiet", L"--db", db, tree});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(lines(r.out).size(), 1u);
+
+  // A missing path is an error; the other paths are still scanned.
+  r = run({L"--db", db, dir_.file(L"missing.exe"), tree});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find(toUtf8(dir_.file(L"missing.exe"))), std::string::npos);
+  EXPECT_NE(r.out.find("report.pdf.exe: high"), std::string::npos);
+
+  // A database that cannot be read is an error too.
+  r = run({L"--db", dir_.file(L"missing.db"), clean});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("missing.db"), std::string::npos);
+}
+
+TEST_F(ZscanTest, NamedFileIsEvaluatedWithoutTheFilter) {
+  const std::wstring db = write(L"db.txt", "");
+  const std::wstring text = write(L"Downloads/readme.exe.txt", "hello");
+  const Result r = run({L"--json", L"--db", db, text});
+  EXPECT_EQ(r.code, 1);  // downloaded ".exe" anywhere in the path: medium
+  EXPECT_EQ(lines(r.out).size(), 1u);
+  EXPECT_NE(r.out.find("\"code\":\"FS.DOWNLOADED_EXE\""), std::string::npos);
+}
+
+TEST_F(ZscanTest, JsonRecord) {
+  const std::string body = "known bytes";
+  const std::wstring db = write(L"a.db", hash::md5File(write(L"probe", body), 4096) +
+                                             ":Win.Test.\"Quoted\":Fam\n");
+  const std::wstring file = write(L"dir/svchost.exe", body);
+  const Result r = run({L"--json", L"--db", db, file});
+  EXPECT_EQ(r.code, 1);
+  const auto out = lines(r.out);
+  ASSERT_EQ(out.size(), 1u);
+  std::string path = toUtf8(file);
+  std::string escaped;
+  for (char c : path) {
+    if (c == '\\' || c == '"') escaped += '\\';
+    escaped += c;
+  }
+  const std::string expected =
+      "{\"path\":\"" + escaped + "\",\"fileName\":\"svchost.exe\",\"size\":11,\"md5\":\"" +
+      hash::md5File(file, 4096) + "\",\"sha1\":\"" + hash::sha1File(file, 4096) +
+      "\",\"sha256\":\"" + hash::sha256File(file, 4096) +
+      "\",\"isPe\":false,\"packed\":false,\"entropy\":0.000000,\"maxSectionEntropy\":0.000000,"
+      "\"sectionCount\":0,\"importCount\":0,\"hasDebugDirectory\":false,\"hasResources\":false,"
+      "\"inDatabase\":true,\"signatureName\":\"Win.Test.\\\"Quoted\\\"\",\"signatureFamily\":"
+      "\"Fam\",\"signatureLevel\":\"high\",\"signatureReference\":\"\",\"matchedHash\":\"" +
+      hash::md5File(file, 4096) +
+      "\",\"findings\":[{\"level\":\"high\",\"code\":\"SIG.MATCH\",\"title\":\"Обнаружено в "
+      "базе: Win.Test.\\\"Quoted\\\"\",\"detail\":\"Уровень: high\"},{\"level\":\"high\","
+      "\"code\":\"FS.IMPERSONATE\",\"title\":\"Маскируется под системный процесс\",\"detail\":"
+      "\"Файл svchost.exe лежит вне системного каталога, хотя так называются только штатные "
+      "компоненты Windows\"}],\"level\":\"high\",\"reasons\":[\"Точное совпадение в базе угроз\","
+      "\"Маскируется под системный процесс\"]}";
+  EXPECT_EQ(out[0], expected);
+  EXPECT_NE(r.err.find("файлов 1, угроз 1"), std::string::npos);  // the summary leaves stdout
+}
+
+TEST_F(ZscanTest, JsonNumbersAndEscapes) {
+  FileVerdict v;
+  v.path = std::wstring(L"a\tb\x01") + L"\"\\";
+  v.entropy = 7.123456789012345;
+  v.maxSectionEntropy = 0.5;
+  v.reasons = {"bad \xff byte"};
+  const std::string json = verdictJson(v);
+  EXPECT_NE(json.find("\"path\":\"a\\tb\\u0001\\\"\\\\\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"entropy\":7.123456789012345,"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"maxSectionEntropy\":0.500000,"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"reasons\":[\"bad \xEF\xBF\xBD byte\"]"), std::string::npos) << json;
+  EXPECT_EQ(json.back(), '\n');
+  EXPECT_EQ(json.find('\n'), json.size() - 1);
+}
+
+// The built program: exit code and output through a real process.
+TEST_F(ZscanTest, Program) {
+  const fs::path bin = toPath(modulePath()).parent_path();
+  const std::wstring program =
+      pathToWide(bin / (pathSeparator() == L'\\' ? "zscan.exe" : "zscan"));
+  if (!pathExists(program)) GTEST_SKIP() << "zscan is not built beside the tests";
+  const std::wstring target = write(L"x/plain.dll", "1");
+  ChildProcess child;
+  // No --db: the seed database beside the program and the live file of the data folder.
+  const auto savedData = environmentVariable(L"ZORVEK_DATA_DIR");
+  setEnvironmentVariable(L"ZORVEK_DATA_DIR", pathToWide(dir_.path() / "data"));
+  ASSERT_TRUE(child.start({program, L"--quiet", target}));
+  uint32_t code = 0;
+  ASSERT_TRUE(child.wait(&code));
+  EXPECT_EQ(code, 0u);
+  // The live database adds its entries to the seed's.
+  write(L"data/signatures.live.txt", hash::sha256File(target, 4096) + "\n");
+  ChildProcess second;
+  ASSERT_TRUE(second.start({program, L"--quiet", L"--", target}));
+  ASSERT_TRUE(second.wait(&code));
+  EXPECT_EQ(code, 1u);
+  setEnvironmentVariable(L"ZORVEK_DATA_DIR", savedData);
+}
+
+}  // namespace
+}  // namespace zorvek
