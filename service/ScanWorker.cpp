@@ -109,15 +109,10 @@ bool ScanWorker::init(std::string* error) {
 
   ServiceConfig loaded;
   if (!options_.dataFolder.empty()) loaded.quarantineDir = inDataFolder(L"Quarantine");
-  std::string text;
-  bool missing = false;
-  if (readWholeFile(settingsPath(), text, nullptr, &missing)) {
-    loaded.parse(text);  // may throw for a malformed ScheduledHour; start-up reports it
-  } else {
+  // A malformed ScheduledHour throws here; engine start-up reports it and the service stays down.
+  if (!loaded.load(settingsPath())) {
     logWarning("config not found, using defaults");
-    // A settings file that exists but cannot be read now (held by an editor, say) is not
-    // overwritten with defaults: the user's settings would be lost.
-    if (missing) loaded.save(settingsPath());
+    loaded.save(settingsPath());
   }
   {
     std::lock_guard lock(mutex_);

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <thread>
 
 #include "TestUtil.h"
@@ -157,6 +158,16 @@ TEST_F(ScanWorkerTest, FirstStartWritesDefaultSettings) {
   EXPECT_EQ(savedSettings(), w.snapshotConfig());
   EXPECT_TRUE(pathExists(inData(L"Quarantine") + pathSeparator() + L"quarantine.db"));
   EXPECT_EQ(w.progress().phase, L"");
+}
+
+TEST_F(ScanWorkerTest, MalformedScheduledHourFailsInitAndLeavesTheFileAlone) {
+  writeSettings();
+  const std::string before = test::readFile(inData(L"settings.ini")) + "ScheduledHour=\n";
+  test::writeFile(inData(L"settings.ini"), before);
+  ScanWorker& w = makeEngine();
+  EXPECT_THROW(w.init(), std::invalid_argument);
+  engine_.reset();  // stop() must not write defaults over the user's file
+  EXPECT_EQ(test::readFile(inData(L"settings.ini")), before);
 }
 
 TEST_F(ScanWorkerTest, InitFailsWhenTheQuarantineCannotBeCreated) {
