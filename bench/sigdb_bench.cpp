@@ -2,7 +2,9 @@
 // 4,000,000 bare SHA-256 digests, against a plain unordered_map<std::string, entry> baseline
 // measured in the same run.
 //
-//   sigdb_bench [--entries N] [--file PATH]
+//   sigdb_bench [--entries N] [--file PATH] [--named 1]
+// --named gives every digest a detection name of its own (digest:Sample.N:Bench), as hash
+// feeds with per-sample names do.
 
 #include <chrono>
 #include <cstdio>
@@ -39,11 +41,12 @@ std::string digest(uint64_t seed, uint64_t i) {
   return buf;
 }
 
-void generate(const std::filesystem::path& path, uint64_t n) {
+void generate(const std::filesystem::path& path, uint64_t n, bool named) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   std::string chunk;
   for (uint64_t i = 0; i < n; ++i) {
     chunk += digest(1, i);
+    if (named) chunk += ":Sample." + std::to_string(i) + ":Bench";
     chunk += '\n';
     if (chunk.size() > (1 << 20)) {
       f.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
@@ -78,7 +81,14 @@ struct Baseline {
       if (hash.size() != 32 && hash.size() != 40 && hash.size() != 64) continue;
       SignatureEntry e;
       e.hash = hash;
-      e.name = e.family = kGenericSignatureName;
+      const size_t c1 = line.find(':');
+      if (c1 == std::string::npos) {
+        e.name = e.family = kGenericSignatureName;
+      } else {
+        const size_t c2 = line.find(':', c1 + 1);
+        e.name = line.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1);
+        e.family = c2 == std::string::npos ? e.name : line.substr(c2 + 1);
+      }
       temp.emplace(hash, std::move(e));
     }
     for (auto& [k, v] : temp) table.emplace(k, v);
@@ -145,14 +155,18 @@ void measureLoad(Figures& fig, Load&& load) {
 int main(int argc, char** argv) {
   uint64_t entries = 4000000;
   std::filesystem::path file;
+  bool named = false;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--entries")) entries = std::strtoull(argv[i + 1], nullptr, 10);
     if (!std::strcmp(argv[i], "--file")) file = argv[i + 1];
+    if (!std::strcmp(argv[i], "--named")) named = std::strcmp(argv[i + 1], "0") != 0;
   }
-  if (file.empty()) file = std::filesystem::temp_directory_path() / ("zorvek-sigdb-" + std::to_string(entries) + ".txt");
-  if (!std::filesystem::exists(file) || std::filesystem::file_size(file) != entries * 65) {
+  if (file.empty())
+    file = std::filesystem::temp_directory_path() /
+           ("zorvek-sigdb-" + std::to_string(entries) + (named ? "-named" : "") + ".txt");
+  if (!std::filesystem::exists(file) || (!named && std::filesystem::file_size(file) != entries * 65)) {
     std::printf("generating %llu digests into %s\n", (unsigned long long)entries, file.string().c_str());
-    generate(file, entries);
+    generate(file, entries, named);
   }
   { std::ifstream warm(file, std::ios::binary); std::vector<char> b(1 << 20); while (warm.read(b.data(), 1 << 20)) {} }
 
@@ -174,7 +188,8 @@ int main(int argc, char** argv) {
     timeLookups(base, entries, [&](const std::string& h, SignatureMatch* m) { return db.lookup(h, m); });
   }
 
-  std::printf("signature database, %llu SHA-256 digests (%.0f MB file)\n", (unsigned long long)entries,
+  std::printf("signature database, %llu SHA-256 digests%s (%.0f MB file)\n", (unsigned long long)entries,
+              named ? ", each with its own name" : "",
               double(std::filesystem::file_size(file)) / 1e6);
   std::printf("%-28s %12s %12s %10s\n", "", "zorvek", "baseline", "ratio");
   auto row = [](const char* what, double a, double b, const char* unit) {

@@ -200,32 +200,115 @@ class KeyTable {
   size_t size_ = 0;
 };
 
+// A detection record as texts; the views point into a pool or into the line being parsed.
 struct Record {
-  std::string extra, name, family, reference;
+  std::string_view extra, name, family, reference;
   ThreatLevel level = ThreatLevel::High;
+
+  bool operator==(const Record&) const = default;
 };
 
-// Detection texts repeat across millions of digests: each distinct record is stored once.
+uint64_t hashBytes(const void* data, size_t n) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  uint64_t h = hashSeed() ^ (n * 0x9E3779B97F4A7C15ull);
+  for (; n >= 8; p += 8, n -= 8) h = mix(h ^ load64(p));
+  uint64_t tail = 0;
+  std::memcpy(&tail, p, n);
+  return mix(h ^ tail);
+}
+
+// Open-addressing set of ids (stored +1; 0 is empty) for the pools below; the pools supply the
+// hash and the equality of an id.
+class IdIndex {
+ public:
+  template <typename Hash, typename Equal>
+  std::pair<uint32_t, bool> findOrAdd(uint64_t h, uint32_t newId, Hash&& hashOf, Equal&& equal) {
+    if ((count_ + 1) * 2 > slots_.size()) grow(hashOf);
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+      if (slots_[i] == 0) {
+        slots_[i] = newId + 1;
+        ++count_;
+        return {newId, true};
+      }
+      if (equal(slots_[i] - 1)) return {slots_[i] - 1, false};
+    }
+  }
+
+ private:
+  template <typename Hash>
+  void grow(Hash&& hashOf) {
+    std::vector<uint32_t> old(std::max<size_t>(64, slots_.size() * 2), 0);
+    old.swap(slots_);
+    const size_t mask = slots_.size() - 1;
+    for (const uint32_t slot : old) {
+      if (slot == 0) continue;
+      size_t i = hashOf(slot - 1) & mask;
+      while (slots_[i] != 0) i = (i + 1) & mask;
+      slots_[i] = slot;
+    }
+  }
+  std::vector<uint32_t> slots_;
+  size_t count_ = 0;
+};
+
+// Every distinct text once, in one arena: a feed may give each of millions of digests a name
+// of its own, and a heap string per name would cost several times the digest itself.
+class StringPool {
+ public:
+  uint32_t intern(std::string_view s) {
+    const auto id = static_cast<uint32_t>(spans_.size());
+    const auto [found, added] = index_.findOrAdd(
+        hashBytes(s.data(), s.size()), id, [&](uint32_t i) { return hashOf(i); },
+        [&](uint32_t i) { return view(i) == s; });
+    if (added) {
+      spans_.push_back({chars_.size(), s.size()});
+      chars_.append(s);
+    }
+    return found;
+  }
+  std::string_view view(uint32_t id) const {
+    return std::string_view(chars_).substr(spans_[id].first, spans_[id].second);
+  }
+
+ private:
+  uint64_t hashOf(uint32_t id) const {
+    const auto v = view(id);
+    return hashBytes(v.data(), v.size());
+  }
+  std::string chars_;
+  std::vector<std::pair<size_t, size_t>> spans_;
+  IdIndex index_;
+};
+
+// Detection records repeat across millions of digests: each distinct record is stored once.
 class RecordPool {
  public:
   uint32_t intern(const Record& r) {
-    std::string key;
-    key.reserve(r.name.size() + r.family.size() + r.reference.size() + r.extra.size() + 8);
-    key.append(r.name).push_back('\0');
-    key.append(r.family).push_back('\0');
-    key.append(r.reference).push_back('\0');
-    key.append(r.extra).push_back('\0');
-    key.append(std::to_string(static_cast<uint32_t>(r.level)));
-    const auto [it, inserted] = ids_.try_emplace(std::move(key), static_cast<uint32_t>(records_.size()));
-    if (inserted) records_.push_back(r);
-    return it->second;
+    const Packed p{strings_.intern(r.extra), strings_.intern(r.name), strings_.intern(r.family),
+                   strings_.intern(r.reference), static_cast<uint32_t>(r.level)};
+    const auto id = static_cast<uint32_t>(records_.size());
+    const auto [found, added] = index_.findOrAdd(
+        hashBytes(&p, sizeof p), id, [&](uint32_t i) { return hashBytes(&records_[i], sizeof(Packed)); },
+        [&](uint32_t i) { return std::memcmp(&records_[i], &p, sizeof p) == 0; });
+    if (added) records_.push_back(p);
+    return found;
   }
-  const Record& operator[](uint32_t id) const { return records_[id]; }
+  // The views stay valid until the next intern into this pool.
+  Record operator[](uint32_t id) const {
+    const Packed& p = records_[id];
+    return {strings_.view(p.extra), strings_.view(p.name), strings_.view(p.family),
+            strings_.view(p.reference), static_cast<ThreatLevel>(p.level)};
+  }
   size_t size() const { return records_.size(); }
 
  private:
-  std::vector<Record> records_;
-  std::unordered_map<std::string, uint32_t> ids_;
+  struct Packed {
+    uint32_t extra, name, family, reference, level;
+  };
+  std::vector<Packed> records_;
+  StringPool strings_;
+  IdIndex index_;
 };
 
 // Hex digit values by byte, -1 for anything else: digests are decoded on every lookup, and
@@ -372,7 +455,7 @@ class Parser {
       Record r;
       r.name = f[0];
       r.family = pieces >= 2 && f[1] != "SIGNATURE" ? f[1] : f[0];
-      rec = intern(std::move(r));
+      rec = intern(r);
     } else {
       Record r;
       r.extra = f[0];
@@ -380,7 +463,7 @@ class Parser {
       r.level = parseThreatLevel(f[2]);
       r.name = f[3];
       r.reference = tail;
-      rec = intern(std::move(r));
+      rec = intern(r);
     }
     switch (digest.size()) {
       case 32: tables_.md5.append(key, rec); break;
@@ -389,20 +472,16 @@ class Parser {
     }
   }
 
-  // Consecutive lines usually carry the same texts: skip the pool's map for them.
-  uint32_t intern(Record r) {
-    if (haveLast_ && r.name == last_.name && r.family == last_.family && r.reference == last_.reference &&
-        r.extra == last_.extra && r.level == last_.level)
-      return lastId_;
+  // Consecutive lines usually carry the same texts: skip the pool's index for them.
+  uint32_t intern(const Record& r) {
+    if (haveLast_ && tables_.records[lastId_] == r) return lastId_;
     lastId_ = tables_.records.intern(r);
-    last_ = std::move(r);
     haveLast_ = true;
     return lastId_;
   }
 
   Tables tables_;
   uint32_t generic_;
-  Record last_;
   uint32_t lastId_ = 0;
   bool haveLast_ = false;
   std::string version_;
@@ -444,7 +523,7 @@ void mergeInto(SignatureDatabase::State& st, Parser& parser, const std::string& 
   if (!source.empty()) st.source = source;
 }
 
-void fillMatch(SignatureMatch* match, const Record& r, const uint8_t* key, size_t n) {
+void fillMatch(SignatureMatch* match, const Record r, const uint8_t* key, size_t n) {
   if (!match) return;
   match->name = r.name;
   match->family = r.family;
@@ -561,7 +640,7 @@ std::string SignatureDatabase::serialize() const {
     return c != 0 ? c < 0 : a.len < b.len;
   });
   for (const Item& it : items) {
-    const Record& r = st.tables.records[it.rec];
+    const Record r = st.tables.records[it.rec];
     appendHex(out, it.key, it.len);
     out += ':';
     out += r.name;
