@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
 failed=0
-for bin in build/fuzz/bin/*; do
+for bin in build/fuzz/fuzzers/*; do
   [ -x "$bin" ] || continue
   name=$(basename "$bin")
   work=build/fuzz/corpus/$name
