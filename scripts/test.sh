@@ -22,6 +22,7 @@ TSAN_OPTIONS=halt_on_error=1 ctest --preset linux-tsan
 step "Windows build (mingw-w64) and its tests under Wine"
 cmake --preset win64 >/dev/null
 cmake --build --preset win64
+echo "each Windows test binary runs under $(/usr/lib/wine/wine64 --version 2>/dev/null || wine --version) (build/win64/wine-run)"
 ctest --preset win64
 
 step "fuzz targets"
