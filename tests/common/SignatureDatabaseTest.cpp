@@ -49,6 +49,32 @@ TEST(SignatureDatabaseTest, InvalidDigestLinesAreSkipped) {
   EXPECT_EQ(db.info().count, 0u);
 }
 
+TEST(SignatureDatabaseTest, EveryHexDigitDecodesAndEveryOtherByteIsRefused) {
+  // Digests are decoded 16 characters at a time: every position of every length matters.
+  const std::string digits = "0123456789abcdefABCDEF";
+  for (const size_t len : {size_t(32), size_t(40), size_t(64)}) {
+    std::string digest;
+    for (size_t i = 0; i < len; ++i) digest += digits[(i * 7 + len) % digits.size()];
+    SignatureDatabase db;
+    db.parse(digest + ":N\n", "");
+    SignatureMatch m;
+    ASSERT_TRUE(db.lookup(digest, digest, digest, &m)) << digest;
+    EXPECT_EQ(m.hash, asciiLower(digest));
+    for (const char bad : {'g', 'G', '/', ':', '@', '`', ' ', '\0', '\x80', '\xC6', '\xE6'}) {
+      for (size_t pos = 0; pos < len; ++pos) {
+        std::string wrong = digest;
+        wrong[pos] = bad;
+        if (bad != ':') {  // a ":" ends the digest field instead
+          SignatureDatabase other;
+          other.parse(std::string(wrong) + "\n", "");
+          ASSERT_EQ(other.info().count, 0u) << len << " " << pos << " " << int(bad);
+        }
+        ASSERT_FALSE(db.lookup("", "", wrong, nullptr)) << len << " " << pos << " " << int(bad);
+      }
+    }
+  }
+}
+
 TEST(SignatureDatabaseTest, FieldFormsFollowTheFieldCount) {
   struct Case {
     const char* what;
