@@ -260,38 +260,42 @@ uint64_t hashBytes(const void* data, size_t n) {
   return mix(h ^ tail);
 }
 
-// Open-addressing set of ids (stored +1; 0 is empty) for the pools below; the pools supply the
-// hash and the equality of an id.
+// Open-addressing set of ids for the pools below. A slot holds (32-bit hash fingerprint << 32)
+// | (id + 1), 0 when empty; the home slot comes from the fingerprint too, so growing needs no
+// rehash and a probe reads the pooled text only when the fingerprints agree.
 class IdIndex {
  public:
-  template <typename Hash, typename Equal>
-  std::pair<uint32_t, bool> findOrAdd(uint64_t h, uint32_t newId, Hash&& hashOf, Equal&& equal) {
-    if ((count_ + 1) * 2 > slots_.size()) grow(hashOf);
+  template <typename Equal>
+  std::pair<uint32_t, bool> findOrAdd(uint64_t h, uint32_t newId, Equal&& equal) {
+    if ((count_ + 1) * 4 > slots_.size() * 3) grow();
+    const auto fp = static_cast<uint32_t>(h >> 32);
     const size_t mask = slots_.size() - 1;
-    for (size_t i = h & mask;; i = (i + 1) & mask) {
-      if (slots_[i] == 0) {
-        slots_[i] = newId + 1;
+    for (size_t i = home(fp);; i = (i + 1) & mask) {
+      const uint64_t slot = slots_[i];
+      if (slot == 0) {
+        slots_[i] = (uint64_t(fp) << 32) | (uint64_t(newId) + 1);
         ++count_;
         return {newId, true};
       }
-      if (equal(slots_[i] - 1)) return {slots_[i] - 1, false};
+      const auto id = static_cast<uint32_t>(slot) - 1;
+      if (static_cast<uint32_t>(slot >> 32) == fp && equal(id)) return {id, false};
     }
   }
 
  private:
-  template <typename Hash>
-  void grow(Hash&& hashOf) {
-    std::vector<uint32_t> old(std::max<size_t>(64, slots_.size() * 2), 0);
+  size_t home(uint32_t fp) const { return static_cast<size_t>((uint64_t(fp) * slots_.size()) >> 32); }
+  void grow() {
+    std::vector<uint64_t> old(std::max<size_t>(64, slots_.size() * 2), 0);
     old.swap(slots_);
     const size_t mask = slots_.size() - 1;
-    for (const uint32_t slot : old) {
+    for (const uint64_t slot : old) {
       if (slot == 0) continue;
-      size_t i = hashOf(slot - 1) & mask;
+      size_t i = home(static_cast<uint32_t>(slot >> 32));
       while (slots_[i] != 0) i = (i + 1) & mask;
       slots_[i] = slot;
     }
   }
-  std::vector<uint32_t> slots_;
+  std::vector<uint64_t> slots_;
   size_t count_ = 0;
 };
 
@@ -301,9 +305,8 @@ class StringPool {
  public:
   uint32_t intern(std::string_view s) {
     const auto id = static_cast<uint32_t>(spans_.size());
-    const auto [found, added] = index_.findOrAdd(
-        hashBytes(s.data(), s.size()), id, [&](uint32_t i) { return hashOf(i); },
-        [&](uint32_t i) { return view(i) == s; });
+    const auto [found, added] =
+        index_.findOrAdd(hashBytes(s.data(), s.size()), id, [&](uint32_t i) { return view(i) == s; });
     if (added) {
       spans_.push_back({chars_.size(), s.size()});
       chars_.append(s);
@@ -315,10 +318,6 @@ class StringPool {
   }
 
  private:
-  uint64_t hashOf(uint32_t id) const {
-    const auto v = view(id);
-    return hashBytes(v.data(), v.size());
-  }
   std::string chars_;
   std::vector<std::pair<size_t, size_t>> spans_;
   IdIndex index_;
@@ -332,8 +331,7 @@ class RecordPool {
                    strings_.intern(r.reference), static_cast<uint32_t>(r.level)};
     const auto id = static_cast<uint32_t>(records_.size());
     const auto [found, added] = index_.findOrAdd(
-        hashBytes(&p, sizeof p), id, [&](uint32_t i) { return hashBytes(&records_[i], sizeof(Packed)); },
-        [&](uint32_t i) { return std::memcmp(&records_[i], &p, sizeof p) == 0; });
+        hashBytes(&p, sizeof p), id, [&](uint32_t i) { return std::memcmp(&records_[i], &p, sizeof p) == 0; });
     if (added) records_.push_back(p);
     return found;
   }
