@@ -651,13 +651,7 @@ bool SignatureDatabase::load(const std::wstring& path, std::string* error) {
 
 bool SignatureDatabase::parse(std::string_view text, const std::string& source) {
   Parser parser;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    parser.line(text.substr(start, end - start));
-    start = end + 1;
-  }
+  forEachLine(text, [&](std::string_view line) { parser.line(line); });
   mergeInto(*state_, parser, source);
   return true;
 }

@@ -1,6 +1,7 @@
 #include "common/Text.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace zorvek {
 namespace {
@@ -117,6 +118,18 @@ std::wstring asciiLower(std::wstring_view text) {
   std::wstring out(text);
   for (auto& c : out)
     if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  return out;
+}
+
+uint64_t parseLooseDecimal(std::string_view text) {
+  const std::string copy(text);  // strtoull needs the terminating NUL
+  return std::strtoull(copy.c_str(), nullptr, 10);
+}
+
+std::string singleLine(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c == '\n' || c == '\r') c = ' ';
   return out;
 }
 

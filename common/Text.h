@@ -2,6 +2,7 @@
 // The one home of text conversions. std::string is UTF-8; std::wstring is the system's wide
 // string (UTF-16 on Windows, UTF-32 on Linux).
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -20,6 +21,27 @@ std::wstring toWide(std::string_view text);
 // ASCII-only lower-casing: bytes/characters outside A-Z stay as they are.
 std::string asciiLower(std::string_view text);
 std::wstring asciiLower(std::wstring_view text);
+
+// Calls fn(line) for every LF-separated line of text (a CR before the LF stays in the line; a
+// last line without LF counts, an empty text has no lines).
+template <typename Fn>
+void forEachLine(std::string_view text, Fn&& fn) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    fn(text.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
+// A decimal number with strtoull's leniency: leading white space and sign allowed, trailing text
+// ignored, no digits give 0, out of range gives the maximum.
+uint64_t parseLooseDecimal(std::string_view text);
+
+// The text with CR and LF turned into spaces, for values written into line-based files: a line
+// break inside a value would forge the lines after it.
+std::string singleLine(std::string_view text);
 
 // Builds a filesystem path from a wide path on both platforms without the C locale.
 std::filesystem::path toPath(std::wstring_view path);

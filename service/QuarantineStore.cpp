@@ -16,21 +16,6 @@ bool fail(std::string* error, std::string text) {
   return false;
 }
 
-uint64_t parseDecimal(std::string_view value) {
-  const std::string copy(value);
-  return std::strtoull(copy.c_str(), nullptr, 10);
-}
-
-// A line break inside a value would forge index lines (a caller-supplied threat name could
-// point a record at any file, which Remove would then delete).
-std::string oneLine(std::string_view value) {
-  std::string out(value);
-  for (char& c : out) {
-    if (c == '\n' || c == '\r') c = ' ';
-  }
-  return out;
-}
-
 // The digest comes from the caller: only its letters and digits go into the stored name, so
 // it cannot carry separators or ".." out of the folder.
 std::wstring digestPrefix(const std::string& sha256) {
@@ -65,20 +50,15 @@ std::vector<QuarantineRecord> parseQuarantineIndex(std::string_view text) {
     current = QuarantineRecord{};
     open = false;
   };
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view line = text.substr(start, end - start);
-    start = end + 1;
+  forEachLine(text, [&](std::string_view line) {
     const size_t eq = line.find('=');
-    if (eq == std::string_view::npos) continue;
+    if (eq == std::string_view::npos) return;
     const std::string_view key = line.substr(0, eq);
     const std::string_view value = line.substr(eq + 1);
     if (key == "ID") {
       finish();
       open = true;
-      current.id = parseDecimal(value);
+      current.id = parseLooseDecimal(value);
     } else if (key == "ORIG") {
       current.originPath = toWide(value);
     } else if (key == "STORED") {
@@ -94,11 +74,11 @@ std::vector<QuarantineRecord> parseQuarantineIndex(std::string_view text) {
     } else if (key == "SEV") {
       current.severity = parseThreatLevel(value);
     } else if (key == "SIZE") {
-      current.size = parseDecimal(value);
+      current.size = parseLooseDecimal(value);
     } else if (key == "TIME") {
-      current.time = parseDecimal(value);
+      current.time = parseLooseDecimal(value);
     }
-  }
+  });
   finish();
   return records;
 }
@@ -107,12 +87,12 @@ std::string serializeQuarantineIndex(const std::vector<QuarantineRecord>& record
   std::string out = std::string(kQuarantineMagic) + "\n";
   for (const auto& r : records) {
     out += "ID=" + std::to_string(r.id) + "\n";
-    out += "ORIG=" + oneLine(toUtf8(r.originPath)) + "\n";
-    out += "STORED=" + oneLine(toUtf8(r.storedPath)) + "\n";
-    out += "NAME=" + oneLine(toUtf8(r.name)) + "\n";
-    out += "SHA256=" + oneLine(r.sha256) + "\n";
-    out += "THREAT=" + oneLine(r.threat) + "\n";
-    out += "CODE=" + oneLine(r.code) + "\n";
+    out += "ORIG=" + singleLine(toUtf8(r.originPath)) + "\n";
+    out += "STORED=" + singleLine(toUtf8(r.storedPath)) + "\n";
+    out += "NAME=" + singleLine(toUtf8(r.name)) + "\n";
+    out += "SHA256=" + singleLine(r.sha256) + "\n";
+    out += "THREAT=" + singleLine(r.threat) + "\n";
+    out += "CODE=" + singleLine(r.code) + "\n";
     out += std::string("SEV=") + threatLevelName(r.severity) + "\n";
     out += "SIZE=" + std::to_string(r.size) + "\n";
     out += "TIME=" + std::to_string(r.time) + "\n";

@@ -6,14 +6,6 @@
 #include "common/platform/File.h"
 
 namespace zorvek::svc {
-namespace {
-
-uint64_t parseDecimal(std::string_view value) {
-  const std::string copy(value);
-  return std::strtoull(copy.c_str(), nullptr, 10);
-}
-
-}  // namespace
 
 void ScanCache::record(const std::wstring& path, uint64_t size, uint64_t modified) {
   const auto it = index_.find(path);
@@ -33,27 +25,22 @@ void ScanCache::clear() {
 
 void ScanCache::parse(std::string_view text) {
   clear();
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view line = text.substr(start, end - start);
-    start = end + 1;
+  forEachLine(text, [&](std::string_view line) {
     const size_t a = line.find('|');
-    if (a == std::string_view::npos) continue;
+    if (a == std::string_view::npos) return;
     const size_t b = line.find('|', a + 1);
-    if (b == std::string_view::npos) continue;
+    if (b == std::string_view::npos) return;
     const size_t c = line.find('|', b + 1);
-    if (c == std::string_view::npos) continue;
+    if (c == std::string_view::npos) return;
     ScanCacheEntry e;
     e.path = toWide(line.substr(0, a));
-    e.size = parseDecimal(line.substr(a + 1, b - a - 1));
-    e.modified = parseDecimal(line.substr(b + 1, c - b - 1));
+    e.size = parseLooseDecimal(line.substr(a + 1, b - a - 1));
+    e.modified = parseLooseDecimal(line.substr(b + 1, c - b - 1));
     e.level = parseThreatLevel(line.substr(c + 1));
     // A path listed twice (a hand-edited file) keeps both lines; recording updates the first.
     index_.emplace(e.path, entries_.size());
     entries_.push_back(std::move(e));
-  }
+  });
 }
 
 std::string ScanCache::serialize() const {

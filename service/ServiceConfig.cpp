@@ -12,21 +12,6 @@ namespace {
 
 bool parseBool(std::string_view value) { return value == "1" || value == "true"; }
 
-uint64_t parseStrtoull(std::string_view value) {
-  const std::string copy(value);
-  return std::strtoull(copy.c_str(), nullptr, 10);
-}
-
-// A value with a line break would break out of its line and forge other keys; no legitimate
-// setting holds one.
-std::string oneLine(std::string_view value) {
-  std::string out(value);
-  for (char& c : out) {
-    if (c == '\n' || c == '\r') c = ' ';
-  }
-  return out;
-}
-
 }  // namespace
 
 ServiceConfig::ServiceConfig()
@@ -65,17 +50,12 @@ uint32_t parseStoul32(std::string_view text) {
 }
 
 void ServiceConfig::parse(std::string_view text) {
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    start = end + 1;
+  forEachLine(text, [&](std::string_view line) {
     // Files saved by Windows editors end their lines with CR LF; a kept CR would turn every
     // switch off.
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     const size_t eq = line.find('=');
-    if (line.empty() || eq == std::string_view::npos) continue;
+    if (line.empty() || eq == std::string_view::npos) return;
     const std::string_view key = line.substr(0, eq);
     const std::string_view value = line.substr(eq + 1);
     if (key == "ProtectionEnabled") protectionEnabled = parseBool(value);
@@ -86,15 +66,15 @@ void ServiceConfig::parse(std::string_view text) {
     else if (key == "QuarantineOnDetect") quarantineOnDetect = parseBool(value);
     else if (key == "ScheduledScan") scheduledScan = parseBool(value);
     else if (key == "ScheduledHour") scheduledHour = parseStoul32(value) % 24;
-    else if (key == "LastScanUtc") lastScanUtc = parseStrtoull(value);
-    else if (key == "LastThreatCount") lastThreatCount = parseStrtoull(value);
+    else if (key == "LastScanUtc") lastScanUtc = parseLooseDecimal(value);
+    else if (key == "LastThreatCount") lastThreatCount = parseLooseDecimal(value);
     else if (key == "LiveUpdates") liveUpdates = parseBool(value);
-    else if (key == "LastLiveUpdateUtc") lastLiveUpdateUtc = parseStrtoull(value);
+    else if (key == "LastLiveUpdateUtc") lastLiveUpdateUtc = parseLooseDecimal(value);
     else if (key == "WebShield") webShield = parseBool(value);
     else if (key == "UpdateServer") updateServer = std::string(value);
     else if (key == "SignatureDb") signatureDb = toWide(value);
     else if (key == "QuarantineDir") quarantineDir = toWide(value);
-  }
+  });
 }
 
 bool ServiceConfig::load(const std::wstring& path, std::string* error) {
@@ -117,12 +97,12 @@ std::string ServiceConfig::serialize() const {
   out += "ScheduledHour=" + std::to_string(scheduledHour) + "\n";
   out += "LastScanUtc=" + std::to_string(lastScanUtc) + "\n";
   out += "LastThreatCount=" + std::to_string(lastThreatCount) + "\n";
-  out += "SignatureDb=" + oneLine(toUtf8(signatureDb)) + "\n";
-  out += "QuarantineDir=" + oneLine(toUtf8(quarantineDir)) + "\n";
+  out += "SignatureDb=" + singleLine(toUtf8(signatureDb)) + "\n";
+  out += "QuarantineDir=" + singleLine(toUtf8(quarantineDir)) + "\n";
   out += std::string("LiveUpdates=") + flag(liveUpdates);
   out += "LastLiveUpdateUtc=" + std::to_string(lastLiveUpdateUtc) + "\n";
   out += std::string("WebShield=") + flag(webShield);
-  out += "UpdateServer=" + oneLine(updateServer) + "\n";
+  out += "UpdateServer=" + singleLine(updateServer) + "\n";
   return out;
 }
 
