@@ -130,8 +130,10 @@ class KeyTable {
   const Row<N>* find(const uint8_t* key) const {
     if (size_ == 0) return nullptr;
     const uint64_t h = hashOf(key);
-    if (!filterMayHold(h)) return nullptr;
     const uint64_t home = reduce(h);
+    // Start the table's cache miss now, so a hit waits for it and the filter's at the same time.
+    prefetch(&slots_[home]);
+    if (!filterMayHold(h)) return nullptr;
     for (uint64_t p = home; p < slots_.size(); ++p) {
       const Row<N>& slot = slots_[p];
       if (slot.tag == 0) return nullptr;
