@@ -1,0 +1,91 @@
+#include "service/ScanCache.h"
+
+#include <cstdlib>
+
+#include "common/Text.h"
+#include "common/platform/File.h"
+
+namespace zorvek::svc {
+namespace {
+
+uint64_t parseDecimal(std::string_view value) {
+  const std::string copy(value);
+  return std::strtoull(copy.c_str(), nullptr, 10);
+}
+
+}  // namespace
+
+void ScanCache::record(const std::wstring& path, uint64_t size, uint64_t modified) {
+  const auto it = index_.find(path);
+  if (it != index_.end()) {
+    entries_[it->second].size = size;
+    entries_[it->second].modified = modified;
+    return;
+  }
+  index_.emplace(path, entries_.size());
+  entries_.push_back({path, size, modified, ThreatLevel::Clean});
+}
+
+void ScanCache::clear() {
+  entries_.clear();
+  index_.clear();
+}
+
+void ScanCache::parse(std::string_view text) {
+  clear();
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(start, end - start);
+    start = end + 1;
+    const size_t a = line.find('|');
+    if (a == std::string_view::npos) continue;
+    const size_t b = line.find('|', a + 1);
+    if (b == std::string_view::npos) continue;
+    const size_t c = line.find('|', b + 1);
+    if (c == std::string_view::npos) continue;
+    ScanCacheEntry e;
+    e.path = toWide(line.substr(0, a));
+    e.size = parseDecimal(line.substr(a + 1, b - a - 1));
+    e.modified = parseDecimal(line.substr(b + 1, c - b - 1));
+    e.level = parseThreatLevel(line.substr(c + 1));
+    // A path listed twice (a hand-edited file) keeps both lines; recording updates the first.
+    index_.emplace(e.path, entries_.size());
+    entries_.push_back(std::move(e));
+  }
+}
+
+std::string ScanCache::serialize() const {
+  std::string out;
+  for (const auto& e : entries_) {
+    std::string path = toUtf8(e.path);
+    // A line break in a file name (legal on Linux) would split the entry and forge another.
+    for (char& ch : path) {
+      if (ch == '\n') ch = ' ';
+    }
+    out += path;
+    out += '|';
+    out += std::to_string(e.size);
+    out += '|';
+    out += std::to_string(e.modified);
+    out += '|';
+    out += threatLevelName(e.level);
+    out += '\n';
+  }
+  return out;
+}
+
+bool ScanCache::load(const std::wstring& path, std::string* error) {
+  clear();
+  std::string text;
+  if (!readWholeFile(path, text, error)) return false;
+  parse(text);
+  return true;
+}
+
+bool ScanCache::save(const std::wstring& path, std::string* error) const {
+  return writeFileAtomically(path, serialize(), error);
+}
+
+}  // namespace zorvek::svc
