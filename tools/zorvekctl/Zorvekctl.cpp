@@ -52,7 +52,10 @@ class Json {
 template <typename T, typename F>
 std::string jsonArray(const std::vector<T>& items, F toJson) {
   std::string out = "[";
-  for (size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + toJson(items[i]);
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i) out += ',';
+    out += toJson(items[i]);
+  }
   return out + "]";
 }
 
