@@ -14,7 +14,8 @@ namespace {
 TEST(CrashHandlerTest, FatalSignalWritesTheCrashLine) {
   if (pathSeparator() == L'\\')
     GTEST_SKIP() << "Windows reports crashes through the unhandled-exception filter, not signals";
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // The child must write into this test's scratch folder: fork, do not re-run the test.
+  GTEST_FLAG_SET(death_test_style, "fast");
   const struct {
     int signo;
     const char* code;
@@ -35,7 +36,7 @@ TEST(CrashHandlerTest, FatalSignalWritesTheCrashLine) {
               std::string::npos)
         << text;
     EXPECT_NE(text.find(" thread="), std::string::npos);
-    EXPECT_EQ(text.back(), '\n');
+    EXPECT_TRUE(!text.empty() && text.back() == '\n');
   }
 }
 
