@@ -52,6 +52,9 @@ printf 'MZ-not-really' >"$work/corpus/tool.exe"
 eicar=$work/corpus/eicar.com
 
 expect 2 "unreachable service" -- "$ctl" status
+expect 1 "ping without a service" -- "$svc" --ping
+[ "$(grep -c '^попытка [123]: ' <<<"$out")" = 3 ] || fail "ping without a service: $out"
+contains "ping without a service" "служба не запущена или канал не создан"
 start_service || exit 1
 grep -q "служба запущена в консольном режиме" "$work/console.txt" || fail "console banner missing"
 
@@ -61,6 +64,12 @@ expect 0 "json status" -- "$ctl" --json status
 contains "json status" '"version":"1.2.0"'
 expect 0 ping-mode -- "$svc" --ping
 contains ping-mode "служба отвечает"
+contains ping-mode "  сигнатуры:   "
+# The first option in the fixed order decides, wherever it stands.
+expect 0 "console and ping" -- "$svc" --console --pinged
+contains "console and ping" "служба отвечает"
+expect 2 update-check -- "$svc" --update-check
+contains update-check "запуск проверки не удался: self-update is not built yet"
 
 expect 0 scan -- "$ctl" scan --wait "$work/corpus"
 contains scan "угроз:            1"
