@@ -18,6 +18,7 @@ export ZORVEK_PIPE='\\.\pipe\ZorvekDemo'
 service_pid=
 cleanup() {
   if [ -n "$service_pid" ] && kill -0 "$service_pid" 2>/dev/null; then kill "$service_pid" 2>/dev/null || true; fi
+  rm -rf "$demo"
 }
 trap cleanup EXIT
 ctl() { "$run" "$bin/zorvekctl.exe" "$@"; }
