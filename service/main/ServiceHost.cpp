@@ -32,11 +32,11 @@ const char kUsageText[] =
 namespace {
 
 std::atomic<bool> g_stopping{false};
-// Created once, before any handler can fire, and never replaced: the control handlers run on
-// system threads and may signal it at any moment.
+// Created once, before any handler can fire, and never replaced nor destroyed: the control
+// handlers run on threads of their own and may signal it at any moment, even during exit.
 Event& stopEvent() {
-  static Event event(Event::Reset::Manual, false);
-  return event;
+  static Event* event = new Event(Event::Reset::Manual, false);
+  return *event;
 }
 std::unique_ptr<ScanWorker> g_engine;
 
