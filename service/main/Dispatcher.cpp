@@ -1,0 +1,232 @@
+#include "service/main/Dispatcher.h"
+
+#include <chrono>
+#include <exception>
+#include <thread>
+
+#include "common/Logger.h"
+#include "common/Messages.h"
+#include "common/Text.h"
+#include "service/main/Convert.h"
+
+namespace zorvek::svc {
+namespace {
+
+bool fail(std::string& error, std::string text) {
+  error = std::move(text);
+  return false;
+}
+
+uint32_t tickCount32() {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now().time_since_epoch());
+  return static_cast<uint32_t>(static_cast<uint64_t>(ms.count()));
+}
+
+// A path the caller asks to change to, when it differs from the current one.
+bool changesPath(const std::wstring& requested, const std::wstring& current) {
+  return !requested.empty() && requested != current;
+}
+
+}  // namespace
+
+void logStatus(std::string_view text) { logInfo("ZORVEK Antivirus: " + std::string(text)); }
+
+Dispatcher::Dispatcher(ScanWorker& engine, DispatcherOptions options)
+    : engine_(engine), options_(std::move(options)) {}
+
+Reply Dispatcher::handle(uint32_t opcode, std::string_view payload,
+                         const std::function<bool()>& privileged) {
+  Reply reply;
+  reply.opcode = opcode;
+  try {
+    if (!dispatch(opcode, payload, privileged, reply.payload, reply.error) && reply.error.empty())
+      reply.error = "request failed";
+  } catch (const std::exception& e) {
+    reply.error = std::string("internal error: ") + e.what();
+  } catch (...) {
+    reply.error = "internal error: unknown exception";
+  }
+  if (!reply.error.empty()) {
+    reply.opcode = ipc::kOpError;
+    reply.payload = ipc::encodeStringPayload(reply.error);
+  }
+  // A refused Shutdown is an ordinary failed request: the session goes on.
+  reply.endSession = reply.stopService = opcode == ipc::kOpShutdown && reply.error.empty();
+  return reply;
+}
+
+void Dispatcher::stopService() {
+  if (options_.requestStop) options_.requestStop();
+}
+
+bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload,
+                          const std::function<bool()>& privileged, std::string& reply,
+                          std::string& error) {
+  switch (opcode) {
+    case ipc::kOpHello: {
+      ipc::HelloReply r;
+      r.version = kServiceVersion;
+      if (const auto db = engine_.database()) {
+        const SignatureDbInfo info = db->info();
+        r.signatureCount = info.count;
+        r.databaseVersion = info.version;
+      }
+      const ServiceConfig config = engine_.snapshotConfig();
+      r.protectionEnabled = config.protectionEnabled;
+      r.realTimeEnabled = config.realTimeEnabled;
+      r.minifilter = options_.minifilterRegistered && options_.minifilterRegistered();
+      r.scanRunning = engine_.scanRunning();
+      r.liveUpdateRunning = engine_.liveUpdateRunning();
+      r.liveUpdateError = engine_.lastLiveUpdateError();
+      r.lastLiveUpdateUtc = config.lastLiveUpdateUtc;
+      r.selfUpdateRunning = engine_.selfUpdateRunning();
+      r.selfUpdateError = engine_.lastSelfUpdateError();
+      r.installerPath = engine_.downloadedInstaller();
+      reply = ipc::encodeHelloReply(r);
+      return true;
+    }
+    case ipc::kOpPing:
+      reply = ipc::encodeU32Payload(tickCount32());
+      return true;
+    case ipc::kOpStartScan: {
+      ipc::StartScanRequest r;
+      if (!ipc::decodeStartScanRequest(payload, r)) return fail(error, "malformed StartScan payload");
+      return engine_.requestScan(static_cast<uint32_t>(r.scope), std::move(r.paths), &error);
+    }
+    case ipc::kOpProgress: {
+      ipc::ProgressReply r;
+      r.progress = toWire(engine_.progress());
+      r.scanRunning = engine_.scanRunning();
+      r.summary = toWire(engine_.lastSummary());
+      for (const DetectionRecord& d : engine_.takeRealTimeDetections())
+        r.detections.push_back(toThreatRecord(d));
+      reply = ipc::encodeProgressReply(r);
+      return true;
+    }
+    case ipc::kOpCancelScan:
+      engine_.cancelScan();
+      return true;
+    case ipc::kOpScanDetections: {
+      std::vector<ipc::DetectionRecord> list;
+      for (const DetectionRecord& d : engine_.detections()) list.push_back(toWire(d));
+      reply = ipc::encodeDetectionList(list);
+      return true;
+    }
+    case ipc::kOpThreatDecision: {
+      ipc::ThreatDecisionRequest r;
+      if (!ipc::decodeThreatDecisionRequest(payload, r))
+        return fail(error, "malformed ThreatDecision payload");
+      return engine_.decideThreat(fromWire(r), &error);
+    }
+    case ipc::kOpQuarantineList: {
+      std::vector<ipc::QuarantineRecord> list;
+      for (const QuarantineRecord& q : engine_.quarantineList()) list.push_back(toWire(q));
+      reply = ipc::encodeQuarantineList(list);
+      return true;
+    }
+    case ipc::kOpQuarantineDelete:
+    case ipc::kOpQuarantineRestore: {
+      uint64_t id = 0;
+      if (!ipc::decodeU64Payload(payload, id)) return fail(error, "malformed quarantine id");
+      return opcode == ipc::kOpQuarantineDelete ? engine_.quarantineDelete(id, &error)
+                                                : engine_.quarantineRestore(id, &error);
+    }
+    case ipc::kOpGetConfig:
+      reply = ipc::encodeConfigPayload(toWire(engine_.snapshotConfig()));
+      return true;
+    case ipc::kOpSetConfig: {
+      ipc::ConfigPayload c;
+      if (!ipc::decodeConfigPayload(payload, c)) return fail(error, "malformed SetConfig payload");
+      c.scheduledHour %= 24;
+      const ServiceConfig current = engine_.snapshotConfig();
+      // A service with full rights that takes these paths from anyone could be made to read or
+      // move files anywhere.
+      if ((changesPath(c.signatureDb, current.signatureDb) ||
+           changesPath(c.quarantineDir, current.quarantineDir)) &&
+          !privileged())
+        return fail(error, "access denied");
+      return engine_.applyConfig(fromWire(c, current), &error);
+    }
+    case ipc::kOpUpdateSignatures:
+      return engine_.reloadSignatures(&error);
+    case ipc::kOpLiveUpdate:
+    case ipc::kOpSelfUpdate: {
+      const bool live = opcode == ipc::kOpLiveUpdate;
+      if (!(live ? options_.liveUpdate : options_.selfUpdate))
+        return fail(error, live ? "live update is not built yet" : "self-update is not built yet");
+      if (!(live ? engine_.startLiveUpdate(&error) : engine_.startSelfUpdate(&error))) return false;
+      reply = ipc::encodeU32Payload(1);
+      return true;
+    }
+    case ipc::kOpFirewallStatus:
+      if (!options_.firewall.status) return fail(error, "firewall control is not built yet");
+      reply = options_.firewall.status();
+      return true;
+    case ipc::kOpFirewallSetProfile:
+    case ipc::kOpFirewallBlockInbound:
+    case ipc::kOpFirewallAppRule:
+    case ipc::kOpFirewallRemoveRules: {
+      std::string argument;
+      if (opcode != ipc::kOpFirewallRemoveRules && !payload.empty() &&
+          !ipc::decodeStringPayload(payload, argument))
+        return fail(error, "malformed firewall payload");
+      if (!options_.firewall.request) return fail(error, "firewall control is not built yet");
+      reply = ipc::encodeFirewallReply(options_.firewall.request(opcode, argument));
+      return true;
+    }
+    case ipc::kOpShutdown:
+      // Any local user could otherwise switch the protection off.
+      if (!privileged()) return fail(error, "access denied");
+      return true;
+    default:
+      return fail(error, "unsupported opcode " + std::to_string(opcode));
+  }
+}
+
+void serveClient(ipc::PipeHandle& client, const Event& stop, const std::atomic<bool>& stopping,
+                 Dispatcher& dispatcher) {
+  uint32_t opcode = 0;
+  std::string payload;
+  const std::function<bool()> privileged = [&client] { return ipc::clientIsPrivileged(client); };
+  while (!stopping.load()) {
+    std::string error;
+    payload.clear();
+    if (!ipc::readFrame(client, stop, opcode, payload, &error)) {
+      if (!ipc::isQuietEnd(error) && !stopping.load()) logStatus("request read failed: " + error);
+      return;
+    }
+    const Reply reply = dispatcher.handle(opcode, payload, privileged);
+    if (!reply.error.empty()) logWarning("request failed: " + reply.error);
+    const bool written = ipc::writeFrame(client, stop, reply.opcode, reply.payload, &error);
+    if (reply.stopService) dispatcher.stopService();
+    if (!written || reply.endSession) return;
+  }
+}
+
+void runPipeServer(ipc::PipeServer& server, Event& stop, const std::atomic<bool>& stopping,
+                   Dispatcher& dispatcher) {
+  while (!stopping.load()) {
+    ipc::PipeHandle client;
+    std::string error;
+    switch (server.accept(stop, client, &error)) {
+      case ipc::PipeServer::Accept::Stopped:
+        return;
+      case ipc::PipeServer::Accept::CreateFailed:
+        logError(error);
+        stop.wait(1000);
+        continue;
+      case ipc::PipeServer::Accept::Failed:
+        if (!error.empty()) logError(error);
+        continue;
+      case ipc::PipeServer::Accept::Connected:
+        break;
+    }
+    logStatus("client connected");
+    serveClient(client, stop, stopping, dispatcher);
+    server.finish(client, stop);
+    logStatus("client disconnected");
+  }
+}
+
+}  // namespace zorvek::svc

@@ -1,0 +1,76 @@
+#pragma once
+// The service side of the pipe: the request dispatcher and the server loop that serves one
+// client at a time.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "common/Messages.h"
+#include "common/platform/Event.h"
+#include "common/platform/Pipe.h"
+#include "service/ScanWorker.h"
+
+namespace zorvek::svc {
+
+// The firewall control, filled in by the firewall code; an empty function answers that the
+// capability is not built yet.
+struct FirewallControl {
+  std::function<std::string()> status;
+  std::function<ipc::FirewallReply(uint32_t opcode, const std::string& argument)> request;
+};
+
+struct DispatcherOptions {
+  // Whether the engine was given a live-update and a self-update routine.
+  bool liveUpdate = false;
+  bool selfUpdate = false;
+  FirewallControl firewall;
+  // The minifilter field of Hello: the port client is connected or the driver is set to start.
+  std::function<bool()> minifilterRegistered;
+  // Shutdown: sets the stopping flag and signals the stop event.
+  std::function<void()> requestStop;
+};
+
+struct Reply {
+  uint32_t opcode = 0;
+  std::string payload;
+  std::string error;      // empty: success
+  bool endSession = false;
+  // Shutdown was accepted: stop the service once the reply is written (a stop signalled earlier
+  // would cut the write short).
+  bool stopService = false;
+};
+
+class Dispatcher {
+ public:
+  Dispatcher(ScanWorker& engine, DispatcherOptions options);
+
+  // Answers one request. `privileged` is asked only for the requests that need it (the pipe
+  // client's token is looked at lazily). A handler that throws gives "internal error: " + text.
+  Reply handle(uint32_t opcode, std::string_view payload, const std::function<bool()>& privileged);
+  // Sets the stopping flag and signals the stop event.
+  void stopService();
+
+ private:
+  bool dispatch(uint32_t opcode, std::string_view payload,
+                const std::function<bool()>& privileged, std::string& reply, std::string& error);
+
+  ScanWorker& engine_;
+  DispatcherOptions options_;
+};
+
+// One session on a connected client: reads requests until the client leaves, the request was
+// Shutdown, a write fails or the service stops.
+void serveClient(ipc::PipeHandle& client, const Event& stop, const std::atomic<bool>& stopping,
+                 Dispatcher& dispatcher);
+
+// Accepts and serves clients one after another until the stopping flag is set.
+void runPipeServer(ipc::PipeServer& server, Event& stop, const std::atomic<bool>& stopping,
+                   Dispatcher& dispatcher);
+
+// "ZORVEK Antivirus: " + text at INF.
+void logStatus(std::string_view text);
+
+}  // namespace zorvek::svc

@@ -1,0 +1,293 @@
+#include "service/main/ServiceHost.h"
+
+#include <atomic>
+#include <chrono>
+#include <exception>
+#include <memory>
+#include <thread>
+
+#include "common/DataPaths.h"
+#include "common/Logger.h"
+#include "common/Messages.h"
+#include "common/Text.h"
+#include "common/platform/Event.h"
+#include "common/platform/Pipe.h"
+#include "service/ScanWorker.h"
+#include "service/main/Dispatcher.h"
+#include "service/main/HostPlatform.h"
+
+namespace zorvek::svc {
+
+const char kUsageText[] =
+    "launch it through the Service Control Manager:\n"
+    "  sc create ZorvekService binPath= \"<path>\\ZorvekService.exe\" start= auto\n"
+    "  sc start ZorvekService\n"
+    "or run it without SCM rights:\n"
+    "  ZorvekService.exe --console\n"
+    "diagnostics against a running service:\n"
+    "  ZorvekService.exe --ping\n"
+    "  ZorvekService.exe --update-check\n"
+    "  ZorvekService.exe --fw";
+
+namespace {
+
+std::atomic<bool> g_stopping{false};
+// Created once, before any handler can fire, and never replaced nor destroyed: the control
+// handlers run on threads of their own and may signal it at any moment, even during exit.
+Event& stopEvent() {
+  static Event* event = new Event(Event::Reset::Manual, false);
+  return *event;
+}
+std::unique_ptr<ScanWorker> g_engine;
+
+void print(const std::wstring& text) { host::printLine(text); }
+void print(const std::string& utf8) { host::printLine(toWide(utf8)); }
+
+DispatcherOptions dispatcherOptions() {
+  DispatcherOptions options;
+  options.minifilterRegistered = host::minifilterRegistered;
+  options.requestStop = requestStop;
+  return options;
+}
+
+int servePipe() {
+  Dispatcher dispatcher(*g_engine, dispatcherOptions());
+  ipc::PipeServer server;
+  runPipeServer(server, stopEvent(), g_stopping, dispatcher);
+  return 0;
+}
+
+// --- Service mode ---------------------------------------------------------------------------
+
+void serviceMain() {
+  if (!host::registerControlHandler(requestStop)) return;
+  host::reportStatus(host::ServiceState::StartPending, 0, 30000);
+  logStatus("initialising");
+  std::string error;
+  if (!startEngine(&error)) {
+    logError("startup failed: " + error);
+    host::reportStatus(host::ServiceState::Stopped, 1066);  // ERROR_SERVICE_SPECIFIC_ERROR
+    return;
+  }
+  host::reportStatus(host::ServiceState::Running);
+  logStatus("running");
+  servePipe();
+  host::reportStatus(host::ServiceState::StopPending, 0, 30000);
+  stopEngine();
+  host::reportStatus(host::ServiceState::Stopped);
+}
+
+int runAsService() {
+  uint32_t win32Error = 0;
+  if (host::runServiceDispatcher(serviceMain, &win32Error)) return 0;
+  logError("StartServiceCtrlDispatcher failed, win32=" + std::to_string(win32Error));
+  logInfo(kUsageText);
+  return static_cast<int>(win32Error);
+}
+
+// --- Console mode ---------------------------------------------------------------------------
+
+int runConsole() {
+  host::installConsoleStopHandler(requestStop);
+  std::string error;
+  if (!startEngine(&error)) {
+    logError("startup failed: " + error);
+    print("запуск не удался: " + error);
+    return 1;
+  }
+  logInfo("running in console mode (Ctrl+C to stop)");
+  print(L"служба запущена в консольном режиме. Ctrl+C для остановки.");
+  servePipe();
+  stopEngine();
+  logInfo("stopped");
+  return 0;
+}
+
+// --- Client modes ---------------------------------------------------------------------------
+
+// One request on a fresh connection. False with the transport's error.
+bool request(uint32_t opcode, std::string_view payload, uint32_t& replyOpcode, std::string& reply,
+             std::string* connectError, std::string* exchangeError) {
+  ipc::PipeHandle pipe = ipc::connectPipe(connectError);
+  if (!pipe) return false;
+  if (connectError) connectError->clear();
+  return ipc::exchange(pipe, opcode, payload, replyOpcode, reply, exchangeError);
+}
+
+int runPing() {
+  ipc::PipeHandle pipe;
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    std::string error;
+    pipe = ipc::connectPipe(&error);
+    if (pipe) break;
+    print("попытка " + std::to_string(attempt) + ": " + error);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  if (!pipe) {
+    print(L"служба не запущена или канал не создан");
+    return 1;
+  }
+  uint32_t replyOpcode = 0;
+  std::string reply, error;
+  if (!ipc::exchange(pipe, ipc::kOpHello, {}, replyOpcode, reply, &error)) {
+    print("обмен не удался: " + error);
+    return 2;
+  }
+  ipc::HelloReply hello;
+  if (replyOpcode != ipc::kOpHello || !ipc::decodeHelloReply(reply, hello)) {
+    print(L"непонятный ответ службы");
+    return 3;
+  }
+  const auto onOff = [](bool on) { return std::string(on ? "вкл" : "выкл"); };
+  print(L"служба отвечает");
+  print("  версия:      " + hello.version);
+  print("  сигнатуры:   " + std::to_string(hello.signatureCount) + " (" + hello.databaseVersion + ")");
+  print("  защита:      " + onOff(hello.protectionEnabled));
+  print("  real-time:   " + onOff(hello.realTimeEnabled));
+  print("  minifilter:  " + std::string(hello.minifilter ? "подключён" : "нет"));
+  return 0;
+}
+
+int runUpdateCheck() {
+  std::string error;
+  ipc::PipeHandle pipe = ipc::connectPipe(&error);
+  if (!pipe) {
+    print("канал не открыт: " + error);
+    return 1;
+  }
+  uint32_t replyOpcode = 0;
+  std::string reply;
+  if (!ipc::exchange(pipe, ipc::kOpSelfUpdate, {}, replyOpcode, reply, &error)) {
+    print("запуск проверки не удался: " + error);
+    return 2;
+  }
+  if (replyOpcode != ipc::kOpSelfUpdate) {
+    print("запуск проверки не удался: " + ipc::errorReplyText(reply));
+    return 2;
+  }
+  pipe.reset();
+  for (int poll = 0; poll < 120; ++poll) {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::string connectError, exchangeError;
+    ipc::HelloReply hello;
+    if (!request(ipc::kOpHello, {}, replyOpcode, reply, &connectError, &exchangeError) ||
+        replyOpcode != ipc::kOpHello || !ipc::decodeHelloReply(reply, hello)) {
+      const std::string why = !connectError.empty()    ? connectError
+                              : !exchangeError.empty() ? exchangeError
+                              : replyOpcode == ipc::kOpError ? ipc::errorReplyText(reply)
+                                                             : std::string("malformed Hello reply");
+      print("опрос состояния не удался: " + why);
+      return 3;
+    }
+    if (hello.selfUpdateRunning) continue;
+    if (!hello.selfUpdateError.empty()) {
+      print("обновление не удалось: " + hello.selfUpdateError);
+      return 4;
+    }
+    if (!hello.installerPath.empty()) {
+      print(L"установщик скачан: " + hello.installerPath);
+    } else {
+      print(L"обновлений нет — версия актуальна");
+    }
+    return 0;
+  }
+  print(L"проверка не завершилась за 120 с");
+  return 5;
+}
+
+int runFirewallStatus() {
+  std::string error;
+  ipc::PipeHandle pipe = ipc::connectPipe(&error);
+  if (!pipe) {
+    print("канал не открыт: " + error);
+    return 1;
+  }
+  uint32_t replyOpcode = 0;
+  std::string reply;
+  if (!ipc::exchange(pipe, ipc::kOpFirewallStatus, {}, replyOpcode, reply, &error)) {
+    print("обмен не удался: " + error);
+    return 1;
+  }
+  if (replyOpcode == ipc::kOpError) {
+    print("служба ответила ошибкой: " + ipc::errorReplyText(reply));
+    return 1;
+  }
+  if (replyOpcode != ipc::kOpFirewallStatus) {
+    print(L"непонятный ответ службы");
+    return 1;
+  }
+  print(reply);
+  return 0;
+}
+
+}  // namespace
+
+void requestStop() {
+  g_stopping.store(true);
+  stopEvent().set();
+}
+
+bool startEngine(std::string* error) {
+  const auto failWith = [&](std::string text) {
+    if (error) *error = std::move(text);
+    return false;
+  };
+  if (!stopEvent().valid()) return failWith("CreateEvent failed");
+  try {
+    g_engine.reset();
+    g_engine = std::make_unique<ScanWorker>();
+  } catch (const std::exception& e) {
+    return failWith(std::string("out of memory: ") + e.what());
+  }
+  try {
+    logInfo("engine: creating worker");
+    std::string why;
+    if (!g_engine->init(&why)) {
+      logError("engine: init failed: " + why);
+      g_engine.reset();
+      return failWith(why);
+    }
+    logInfo("engine: worker initialised");
+    if (!g_engine->start(&why)) {
+      logError("engine: start failed: " + why);
+      g_engine.reset();
+      return failWith(why);
+    }
+    logInfo("engine: started");
+    return true;
+  } catch (const std::exception& e) {
+    const std::string why = std::string("worker threw: ") + e.what();
+    logError("engine: " + why);
+    g_engine.reset();
+    return failWith(why);
+  }
+}
+
+void stopEngine() {
+  if (!g_engine) return;
+  g_engine->stop();
+  g_engine.reset();
+}
+
+int serviceProgramMain(const std::vector<std::wstring>& args) {
+  // Options count wherever they appear in the command line, even inside a longer word.
+  std::wstring line;
+  for (size_t i = 1; i < args.size(); ++i) line += args[i] + L" ";
+  const auto has = [&](const wchar_t* option) { return line.find(option) != std::wstring::npos; };
+  const bool ping = has(L"--ping"), updateCheck = has(L"--update-check"), fw = has(L"--fw"),
+             console = has(L"--console");
+  if (ping || updateCheck || fw || console) host::ensureConsole();
+
+  const std::wstring logPath = logFilePath();
+  Logger::instance().open(logPath);
+  openCrashLog(logPath);
+  host::installCrashHandler();
+
+  if (ping) return runPing();
+  if (updateCheck) return runUpdateCheck();
+  if (fw) return runFirewallStatus();
+  if (console) return runConsole();
+  return runAsService();
+}
+
+}  // namespace zorvek::svc

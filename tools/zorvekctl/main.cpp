@@ -1,0 +1,11 @@
+#include <cstdio>
+
+#include "common/entry/ProgramEntry.h"
+#include "service/platform/ScanPlatform.h"
+#include "tools/zorvekctl/Zorvekctl.h"
+
+int zorvekMain(std::vector<std::wstring> args) {
+  const int code = zorvek::runZorvekctl(args, stdout, stderr, zorvek::stderrIsTerminal());
+  std::fflush(stdout);
+  return code;
+}
