@@ -258,7 +258,7 @@ uint64_t hashBytes(const void* data, size_t n) {
   uint64_t h = hashSeed() ^ (n * 0x9E3779B97F4A7C15ull);
   for (; n >= 8; p += 8, n -= 8) h = mix(h ^ load64(p));
   uint64_t tail = 0;
-  std::memcpy(&tail, p, n);
+  if (n) std::memcpy(&tail, p, n);  // an empty view may have no data pointer at all
   return mix(h ^ tail);
 }
 
