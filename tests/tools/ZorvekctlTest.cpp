@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "TestUtil.h"
+#include "common/Json.h"
 #include "common/Text.h"
 #include "common/platform/File.h"
 #include "common/platform/System.h"

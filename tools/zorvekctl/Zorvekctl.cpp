@@ -6,6 +6,7 @@
 #include <optional>
 #include <thread>
 
+#include "common/Json.h"
 #include "common/Messages.h"
 #include "common/Text.h"
 #include "common/ThreatLevel.h"
@@ -495,55 +496,6 @@ int cmdFirewall(Client& c, const std::vector<std::string>& words) {
 }
 
 }  // namespace
-
-std::string jsonString(std::string_view s) {
-  // Valid UTF-8 passes through and control characters are escaped. Bytes that are not UTF-8
-  // (possible in Linux file names) become U+FFFD so the output stays valid JSON.
-  std::string out = "\"";
-  size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-          if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-          } else {
-            out += static_cast<char>(c);
-          }
-      }
-      ++i;
-      continue;
-    }
-    size_t len = 0;
-    uint32_t cp = 0, min = 0;
-    if (c >= 0xC2 && c <= 0xDF) len = 2, cp = c & 0x1Fu, min = 0x80;
-    else if (c >= 0xE0 && c <= 0xEF) len = 3, cp = c & 0x0Fu, min = 0x800;
-    else if (c >= 0xF0 && c <= 0xF4) len = 4, cp = c & 0x07u, min = 0x10000;
-    bool ok = len != 0 && i + len <= s.size();
-    for (size_t k = 1; ok && k < len; ++k) {
-      const auto d = static_cast<unsigned char>(s[i + k]);
-      if ((d & 0xC0) != 0x80) ok = false;
-      else cp = (cp << 6) | (d & 0x3Fu);
-    }
-    if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
-    if (ok) {
-      out.append(s.substr(i, len));
-      i += len;
-    } else {
-      out += "\xEF\xBF\xBD";
-      ++i;
-    }
-  }
-  return out + "\"";
-}
 
 int runZorvekctl(const std::vector<std::wstring>& args, std::FILE* out, std::FILE* err,
                  bool errIsTerminal) {

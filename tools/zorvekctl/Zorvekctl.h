@@ -12,7 +12,4 @@ namespace zorvek {
 int runZorvekctl(const std::vector<std::wstring>& args, std::FILE* out, std::FILE* err,
                  bool errIsTerminal = false);
 
-// The JSON string literal of UTF-8 text; bytes that are not UTF-8 become U+FFFD.
-std::string jsonString(std::string_view text);
-
 }  // namespace zorvek
