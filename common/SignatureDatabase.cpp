@@ -109,6 +109,32 @@ uint64_t mix(uint64_t h) {
   return h;
 }
 
+// 64 × 64 → 128-bit product folded to 64 bits.
+uint64_t mum(uint64_t a, uint64_t b) {
+  const unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
+  return static_cast<uint64_t>(p) ^ static_cast<uint64_t>(p >> 64);
+}
+
+// Secret words for the digest hash, derived from the per-process seed.
+struct DigestSecrets {
+  uint64_t s[6];
+  DigestSecrets() {
+    uint64_t x = hashSeed();
+    for (auto& w : s) w = mix(x += 0x9E3779B97F4A7C15ull) | 1;
+  }
+};
+
+// Seeded hash of a binary digest. Every lookup pays for it before its cache miss can start, so
+// the words are folded in independent multiplications rather than one long chain.
+template <size_t N>
+uint64_t digestHash(const DigestSecrets& secrets, const uint8_t* key) {
+  const uint64_t* s = secrets.s;
+  uint64_t h = mum(load64(key) ^ s[0], load64(key + 8) ^ s[1]);
+  if constexpr (N == 20) h ^= mum(load64(key + 12) ^ s[2], s[3]);
+  if constexpr (N == 32) h ^= mum(load64(key + 16) ^ s[2], load64(key + 24) ^ s[3]);
+  return mum(h ^ s[4], s[5]);
+}
+
 template <size_t N>
 struct Row {
   uint8_t key[N];
@@ -169,13 +195,21 @@ class KeyTable {
     cap_ = n + n / 2 + 16;
 
     // Counting sort by home slot; stable, so the first of equal digests comes first. Every pass
-    // touches memory at random; prefetching a few rows ahead overlaps those cache misses.
+    // touches memory at random; prefetching a few rows ahead overlaps those cache misses. Each
+    // digest is hashed once, here, for its home and its filter bits (equal digests set the same
+    // bits, so the filter may be sized before they are dropped).
     constexpr size_t kAhead = 16;
-    std::vector<uint32_t> homes(n);
-    for (size_t i = 0; i < n; ++i) homes[i] = static_cast<uint32_t>(homeOf(all[i].key));
+    filter_.assignZeroed(std::max<size_t>(1, n / 8));
     std::vector<uint32_t> order(n);
+    std::vector<uint32_t> start(cap_ + 1, 0);
     {
-      std::vector<uint32_t> start(cap_ + 1, 0);
+      std::vector<uint32_t> homes(n);
+      for (size_t i = 0; i < n; ++i) {
+        const uint64_t h = hashOf(all[i].key);
+        homes[i] = static_cast<uint32_t>(reduce(h));
+        const uint64_t g = filterHash(h);
+        filter_[filterWord(g)] |= filterBits(g);
+      }
       for (size_t i = 0; i < n; ++i) {
         if (i + kAhead < n) prefetch(&start[homes[i + kAhead] + 1]);
         ++start[homes[i] + 1];
@@ -186,14 +220,14 @@ class KeyTable {
         order[start[homes[i]]++] = static_cast<uint32_t>(i);
       }
     }
-    homes = std::vector<uint32_t>();
-
+    // start[h] is now where the rows of home h end: walking it alongside the sorted rows gives
+    // each row's home without hashing it again.
     slots_.assignZeroed(cap_ + 64);
-    uint64_t next = 0, groupHome = UINT64_MAX, groupStart = 0;
+    uint64_t next = 0, groupHome = UINT64_MAX, groupStart = 0, home = 0;
     for (size_t j = 0; j < n; ++j) {
       if (j + kAhead < n) prefetch(&all[order[j + kAhead]]);
       const Row<N>& r = all[order[j]];
-      const uint64_t home = homeOf(r.key);
+      while (start[home] <= j) ++home;
       const uint64_t p = std::max(home, next);
       if (home != groupHome) groupHome = home, groupStart = p;
       bool repeat = false;
@@ -204,16 +238,10 @@ class KeyTable {
       next = p + 1;
       ++size_;
     }
-    buildFilter();
   }
 
  private:
-  uint64_t hashOf(const uint8_t* key) const {
-    uint64_t h = hashSeed();
-    for (size_t off = 0; off + 8 <= N; off += 8) h = mix(h ^ load64(key + off));
-    if (N % 8) h = mix(h ^ load64(key + N - 8));
-    return h;
-  }
+  uint64_t hashOf(const uint8_t* key) const { return digestHash<N>(secrets_, key); }
   // Range reduction by multiplication keeps the order of hashes, so homes sort like hashes.
   uint64_t reduce(uint64_t h) const { return ((h >> 32) * cap_) >> 32; }
   uint64_t homeOf(const uint8_t* key) const { return reduce(hashOf(key)); }
@@ -221,23 +249,20 @@ class KeyTable {
   // Most lookups while scanning are misses. A filter of one byte per digest (three bits in one
   // 64-bit word each) stays in the processor's cache and answers most of them without touching
   // the table, whose one cache miss costs several hundred nanoseconds.
+  // The filter's bits come from the hash spread by one multiplication, not from the bits that
+  // chose the home slot.
+  static uint64_t filterHash(uint64_t h) { return h * 0x9E3779B97F4A7C15ull; }
   static uint64_t filterBits(uint64_t g) {
     return (1ull << (g & 63)) | (1ull << ((g >> 6) & 63)) | (1ull << ((g >> 12) & 63));
   }
   uint64_t filterWord(uint64_t g) const { return ((g >> 32) * filter_.size()) >> 32; }
   bool filterMayHold(uint64_t h) const {
-    const uint64_t g = mix(h);
+    const uint64_t g = filterHash(h);
     const uint64_t bits = filterBits(g);
     return (filter_[filterWord(g)] & bits) == bits;
   }
-  void buildFilter() {
-    filter_.assignZeroed(std::max<size_t>(1, size_ / 8));
-    forEach([&](const Row<N>& r) {
-      const uint64_t g = mix(hashOf(r.key));
-      filter_[filterWord(g)] |= filterBits(g);
-    });
-  }
 
+  DigestSecrets secrets_;
   PodVector<Row<N>> pending_;
   PodVector<Row<N>> slots_;
   PodVector<uint64_t> filter_;
@@ -315,9 +340,7 @@ class StringPool {
     }
     return found;
   }
-  std::string_view view(uint32_t id) const {
-    return std::string_view(chars_).substr(spans_[id].first, spans_[id].second);
-  }
+  std::string_view view(uint32_t id) const { return {chars_.data() + spans_[id].first, spans_[id].second}; }
 
  private:
   std::string chars_;
@@ -354,34 +377,17 @@ class RecordPool {
   IdIndex index_;
 };
 
-// Hex digit values by byte, -1 for anything else: digests are decoded on every lookup, and
-// a table avoids a mispredicted branch per character.
-constexpr auto kHexValue = [] {
-  std::array<int8_t, 256> t{};
-  for (auto& v : t) v = -1;
-  for (int c = '0'; c <= '9'; ++c) t[static_cast<size_t>(c)] = static_cast<int8_t>(c - '0');
-  for (int c = 'a'; c <= 'f'; ++c) t[static_cast<size_t>(c)] = static_cast<int8_t>(c - 'a' + 10);
-  for (int c = 'A'; c <= 'F'; ++c) t[static_cast<size_t>(c)] = static_cast<int8_t>(c - 'A' + 10);
-  return t;
-}();
-
-int8_t hexValue(char c) { return kHexValue[static_cast<uint8_t>(c)]; }
-
-// Decodes a 32/40/64-character hex digest (either case) into bytes; false for anything else.
-// 16 hex characters (either case) to 8 bytes with SSE2, which every x86-64 has; false when one
-// of them is not a hex digit.
-bool decodeHex16(const char* in, uint8_t* out) {
+// 16 hex characters (either case) to 8 bytes with SSE2, which every x86-64 has. Returns a mask
+// with a bit set for each character that is not a hex digit, so a whole digest is decoded
+// without a branch per chunk.
+int decodeHex16(const char* in, uint8_t* out) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-  const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
-  // Unsigned "x <= limit" as a signed compare of both sides shifted by 0x80.
-  auto atMost = [&](__m128i x, char limit) {
-    return _mm_cmplt_epi8(_mm_xor_si128(x, bias), _mm_set1_epi8(static_cast<char>((limit + 1) ^ 0x80)));
-  };
+  // Unsigned x <= limit as min(x, limit) == x.
+  auto atMost = [](__m128i x, char limit) { return _mm_cmpeq_epi8(_mm_min_epu8(x, _mm_set1_epi8(limit)), x); };
   const __m128i digit = _mm_sub_epi8(v, _mm_set1_epi8('0'));
   const __m128i letter = _mm_sub_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
   const __m128i isDigit = atMost(digit, 9);
   const __m128i isLetter = atMost(letter, 5);
-  if (_mm_movemask_epi8(_mm_or_si128(isDigit, isLetter)) != 0xFFFF) return false;
   const __m128i nibbles = _mm_or_si128(_mm_and_si128(isDigit, digit),
                                        _mm_andnot_si128(isDigit, _mm_add_epi8(letter, _mm_set1_epi8(10))));
   // Each 16-bit lane holds (high nibble, low nibble) as bytes (first, second).
@@ -389,29 +395,46 @@ bool decodeHex16(const char* in, uint8_t* out) {
   const __m128i lo = _mm_srli_epi16(nibbles, 8);
   const __m128i bytes = _mm_packus_epi16(_mm_or_si128(hi, lo), _mm_setzero_si128());
   _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
-  return true;
+  return _mm_movemask_epi8(_mm_or_si128(isDigit, isLetter)) ^ 0xFFFF;
 }
 
+// Decodes a 32/40/64-character hex digest (either case) into bytes; false for anything else.
 bool decodeDigest(std::string_view hex, uint8_t* out) {
-  if (hex.size() != 32 && hex.size() != 40 && hex.size() != 64) return false;
-  size_t i = 0;
-  for (; i + 16 <= hex.size(); i += 16)
-    if (!decodeHex16(hex.data() + i, out + i / 2)) return false;
-  int bad = 0;
-  for (; i < hex.size(); i += 2) {
-    const int8_t hi = hexValue(hex[i]), lo = hexValue(hex[i + 1]);
-    bad |= hi | lo;
-    out[i / 2] = static_cast<uint8_t>(((hi & 15) << 4) | (lo & 15));
+  const char* in = hex.data();
+  switch (hex.size()) {
+    case 32:
+      return (decodeHex16(in, out) | decodeHex16(in + 16, out + 8)) == 0;
+    case 40: {
+      // The last chunk overlaps the second: bytes 12..19 from characters 24..39.
+      return (decodeHex16(in, out) | decodeHex16(in + 16, out + 8) | decodeHex16(in + 24, out + 12)) == 0;
+    }
+    case 64:
+      return (decodeHex16(in, out) | decodeHex16(in + 16, out + 8) | decodeHex16(in + 32, out + 16) |
+              decodeHex16(in + 48, out + 24)) == 0;
+    default:
+      return false;
   }
-  return bad >= 0;
 }
 
+// Bytes to lower-case hex, 16 at a time with SSE2.
 void appendHex(std::string& out, const uint8_t* p, size_t n) {
-  static const char digits[] = "0123456789abcdef";
   const size_t at = out.size();
   out.resize(at + 2 * n);
   char* d = out.data() + at;
-  for (size_t i = 0; i < n; ++i) {
+  auto toHex = [](__m128i x) {
+    const __m128i letter = _mm_cmpgt_epi8(x, _mm_set1_epi8(9));
+    return _mm_add_epi8(_mm_add_epi8(x, _mm_set1_epi8('0')), _mm_and_si128(letter, _mm_set1_epi8('a' - '0' - 10)));
+  };
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i hi = toHex(_mm_and_si128(_mm_srli_epi16(v, 4), _mm_set1_epi8(0x0F)));
+    const __m128i lo = toHex(_mm_and_si128(v, _mm_set1_epi8(0x0F)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 2 * i), _mm_unpacklo_epi8(hi, lo));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 2 * i + 16), _mm_unpackhi_epi8(hi, lo));
+  }
+  static const char digits[] = "0123456789abcdef";
+  for (; i < n; ++i) {
     d[2 * i] = digits[p[i] >> 4];
     d[2 * i + 1] = digits[p[i] & 15];
   }
@@ -623,30 +646,35 @@ bool SignatureDatabase::load(const std::wstring& path, std::string* error) {
     return false;
   }
   // Streamed in chunks: the lines are the same as in the whole text, without holding it all.
+  // The buffer grows only for a line longer than a chunk and is never zero-filled.
   constexpr size_t kChunk = 1 << 20;
   Parser parser;
-  std::string buf;
-  size_t start = 0;
+  size_t capacity = 2 * kChunk;
+  std::unique_ptr<char[]> buf(new char[capacity]);
+  size_t filled = 0;  // bytes in buf, the first of them the start of a line
   for (;;) {
-    const size_t keep = buf.size() - start;
-    if (start > 0) {
-      buf.erase(0, start);
-      start = 0;
+    if (capacity - filled < kChunk) {
+      capacity *= 2;
+      std::unique_ptr<char[]> bigger(new char[capacity]);
+      std::memcpy(bigger.get(), buf.get(), filled);
+      buf = std::move(bigger);
     }
-    buf.resize(keep + kChunk);
-    const long long got = file.read(buf.data() + keep, kChunk);
-    buf.resize(keep + static_cast<size_t>(got > 0 ? got : 0));
+    const long long got = file.read(buf.get() + filled, kChunk);
     if (got <= 0) break;
-    const char* base = buf.data();
+    filled += static_cast<size_t>(got);
+    const char* base = buf.get();
+    size_t start = 0;
     for (;;) {
-      const void* nl = std::memchr(base + start, '\n', buf.size() - start);
+      const void* nl = std::memchr(base + start, '\n', filled - start);
       if (!nl) break;
       const size_t end = static_cast<size_t>(static_cast<const char*>(nl) - base);
       parser.line(std::string_view(base + start, end - start));
       start = end + 1;
     }
+    filled -= start;
+    std::memmove(buf.get(), base + start, filled);
   }
-  if (start < buf.size()) parser.line(std::string_view(buf).substr(start));
+  if (filled > 0) parser.line(std::string_view(buf.get(), filled));
   mergeInto(*state_, parser, toUtf8(path));
   return true;
 }

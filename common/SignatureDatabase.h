@@ -29,7 +29,14 @@ struct SignatureMatch {
   std::string reference;
   std::string hash;
 
-  void clear() { *this = SignatureMatch{}; }
+  // Keeps the strings' buffers: a scan clears and refills one match per file.
+  void clear() {
+    name.clear();
+    family.clear();
+    level = ThreatLevel::High;
+    reference.clear();
+    hash.clear();
+  }
 };
 
 struct SignatureDbInfo {

@@ -236,12 +236,15 @@ TEST(SignatureDatabaseTest, SerializedTextReadsBackToTheSameDatabase) {
 
 TEST(SignatureDatabaseTest, LoadMatchesParseAcrossChunkBoundaries) {
   test::TempDir dir;
-  // Lines straddle the loader's read chunks; the last line has no LF.
+  // Lines straddle the loader's read chunks, one line is longer than several chunks, and the
+  // last line has no LF.
   std::string text = "VERSION big\n";
+  const std::string longReference = "https://" + std::string(3 << 20, 'r');
   for (int i = 0; i < 40000; ++i) {
     char buf[65];
     std::snprintf(buf, sizeof buf, "%064x", i);
     text += std::string(buf) + (i % 3 ? ":x:F:low:Name" + std::to_string(i) + ":r\r\n" : "\n");
+    if (i == 20000) text += kSha256 + ":x:F:low:Long:" + longReference + "\n";
   }
   text += kMd5;
   const std::wstring path = dir.file(L"база.txt");
@@ -250,10 +253,13 @@ TEST(SignatureDatabaseTest, LoadMatchesParseAcrossChunkBoundaries) {
   std::string error;
   ASSERT_TRUE(loaded.load(path, &error)) << error;
   parsed.parse(text, "");
-  EXPECT_EQ(loaded.info().count, 40001u);
+  EXPECT_EQ(loaded.info().count, 40002u);
   EXPECT_EQ(loaded.serialize(), parsed.serialize());
   EXPECT_EQ(loaded.info().source, toUtf8(path));
   EXPECT_TRUE(loaded.lookup(kMd5, "", "", nullptr));
+  SignatureMatch m;
+  ASSERT_TRUE(loaded.lookup("", "", kSha256, &m));
+  EXPECT_EQ(m.reference, longReference);
 }
 
 TEST(SignatureDatabaseTest, LoadFailures) {
