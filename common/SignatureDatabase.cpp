@@ -689,15 +689,23 @@ bool SignatureDatabase::parse(std::string_view text, const std::string& source) 
 bool SignatureDatabase::lookup(const std::string& md5, const std::string& sha1,
                                const std::string& sha256, SignatureMatch* match) const {
   if (match) match->clear();
+  // Decoded before taking the lock: that work then overlaps whatever came before.
+  struct Key {
+    uint8_t bytes[32];
+    size_t size = 0;
+  } keys[3];
+  size_t count = 0;
+  for (const std::string* digest : {&sha256, &sha1, &md5})
+    if (!digest->empty() && decodeDigest(*digest, keys[count].bytes)) keys[count++].size = digest->size();
+  if (count == 0) return false;
+
   std::lock_guard<std::mutex> lock(state_->mutex);
   const Tables& t = state_->tables;
-  if (t.size() == 0) return false;
-  for (const std::string* digest : {&sha256, &sha1, &md5}) {
-    uint8_t key[32];
-    if (digest->empty() || !decodeDigest(*digest, key)) continue;
-    const bool found = digest->size() == 32   ? findIn(t.md5, t.records, key, match)
-                       : digest->size() == 40 ? findIn(t.sha1, t.records, key, match)
-                                              : findIn(t.sha256, t.records, key, match);
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* key = keys[i].bytes;
+    const bool found = keys[i].size == 32   ? findIn(t.md5, t.records, key, match)
+                       : keys[i].size == 40 ? findIn(t.sha1, t.records, key, match)
+                                            : findIn(t.sha256, t.records, key, match);
     if (found) return true;
   }
   return false;
