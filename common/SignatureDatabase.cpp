@@ -4,7 +4,9 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <mutex>
+#include <thread>
 #include <new>
 #include <random>
 #include <type_traits>
@@ -61,7 +63,8 @@ class PodVector {
     p_ = static_cast<T*>(std::calloc(n, sizeof(T)));
     if (!p_ && n) throw std::bad_alloc();
     n_ = cap_ = n;
-    // Lookups land anywhere in a large table: large pages spare a TLB miss on top of the cache miss.
+    // Lookups land anywhere in a large table: large pages spare a TLB miss on top of the cache
+    // miss, and far fewer page faults while it is filled.
     adviseLargePages(p_, n * sizeof(T));
   }
   void growZeroed(size_t n) {
@@ -77,6 +80,9 @@ class PodVector {
     if (!q) throw std::bad_alloc();
     p_ = static_cast<T*>(q);
     cap_ = cap;
+    // Large pages here too: a load writes hundreds of megabytes of fresh memory, and one fault
+    // per 4 KiB page costs more than the parsing (seen on virtual machines).
+    adviseLargePages(p_, cap * sizeof(T));
   }
   T* p_ = nullptr;
   size_t n_ = 0;
@@ -156,10 +162,10 @@ class KeyTable {
   const Row<N>* find(const uint8_t* key) const {
     if (size_ == 0) return nullptr;
     const uint64_t h = hashOf(key);
-    const uint64_t home = reduce(h);
-    // Start the table's cache miss now, so a hit waits for it and the filter's at the same time.
-    prefetch(&slots_[home]);
+    // The table is touched only after the filter: a speculative read of its line for every miss
+    // would push the filter out of the cache.
     if (!filterMayHold(h)) return nullptr;
+    const uint64_t home = reduce(h);
     for (uint64_t p = home; p < slots_.size(); ++p) {
       const Row<N>& slot = slots_[p];
       if (slot.tag == 0) return nullptr;
@@ -183,15 +189,36 @@ class KeyTable {
     pending_.push_back(r);
   }
 
+  // Takes another table's waiting rows to follow this one's, their record ids translated by
+  // `recMap` (none: the same ids). They are kept apart rather than copied: copying means
+  // touching as much fresh memory again.
+  void appendPending(KeyTable& later, const std::vector<uint32_t>* recMap) {
+    PodVector<Row<N>> rows = std::move(later.pending_);
+    if (recMap)
+      for (Row<N>& r : rows) r.tag = (*recMap)[r.tag - 1] + 1;
+    if (later_.empty()) {
+      later_ = std::move(rows);
+    } else {
+      for (const Row<N>& r : rows) later_.push_back(r);
+    }
+  }
+
   // Indexes the waiting rows together with the entries already in the table (which the caller
   // keeps distinct from the waiting ones).
   void build() {
-    if (pending_.empty()) return;
+    if (pending_.empty() && later_.empty()) return;
     PodVector<Row<N>> all = std::move(pending_);
     forEach([&](const Row<N>& r) { all.push_back(r); });
+    const PodVector<Row<N>> later = std::move(later_);
+    // Row i of the input: the waiting rows and the table's entries, then the later rows.
+    const size_t split = all.size();
+    auto rowAt = [&](size_t i) -> const Row<N>& {
+      const Row<N>* base = i < split ? all.begin() : later.begin() - split;
+      return base[i];
+    };
     slots_ = PodVector<Row<N>>();
     size_ = 0;
-    const size_t n = all.size();
+    const size_t n = split + later.size();
     cap_ = n + n / 2 + 16;
 
     // Counting sort by home slot; stable, so the first of equal digests comes first. Every pass
@@ -200,12 +227,14 @@ class KeyTable {
     // bits, so the filter may be sized before they are dropped).
     constexpr size_t kAhead = 16;
     filter_.assignZeroed(std::max<size_t>(1, n / 8));
-    std::vector<uint32_t> order(n);
-    std::vector<uint32_t> start(cap_ + 1, 0);
+    PodVector<uint32_t> order, start;
+    order.assignZeroed(n);
+    start.assignZeroed(cap_ + 1);
     {
-      std::vector<uint32_t> homes(n);
+      PodVector<uint32_t> homes;
+      homes.assignZeroed(n);
       for (size_t i = 0; i < n; ++i) {
-        const uint64_t h = hashOf(all[i].key);
+        const uint64_t h = hashOf(rowAt(i).key);
         homes[i] = static_cast<uint32_t>(reduce(h));
         const uint64_t g = filterHash(h);
         filter_[filterWord(g)] |= filterBits(g);
@@ -225,8 +254,8 @@ class KeyTable {
     slots_.assignZeroed(cap_ + 64);
     uint64_t next = 0, groupHome = UINT64_MAX, groupStart = 0, home = 0;
     for (size_t j = 0; j < n; ++j) {
-      if (j + kAhead < n) prefetch(&all[order[j + kAhead]]);
-      const Row<N>& r = all[order[j]];
+      if (j + kAhead < n) prefetch(&rowAt(order[j + kAhead]));
+      const Row<N>& r = rowAt(order[j]);
       while (start[home] <= j) ++home;
       const uint64_t p = std::max(home, next);
       if (home != groupHome) groupHome = home, groupStart = p;
@@ -264,6 +293,7 @@ class KeyTable {
 
   DigestSecrets secrets_;
   PodVector<Row<N>> pending_;
+  PodVector<Row<N>> later_;  // waiting rows that follow pending_
   PodVector<Row<N>> slots_;
   PodVector<uint64_t> filter_;
   uint64_t cap_ = 0;  // number of home slots; the table has a little room beyond for overflow
@@ -492,13 +522,31 @@ class Parser {
     if (line.starts_with("ZORVEKDB/") || line.starts_with("SIZE ")) return;
     if (line.starts_with("VERSION ")) {
       version_ = std::string(line.substr(8));
+      sawVersion_ = true;
       return;
     }
     if (line.starts_with("GENERATED ")) {
       generated_ = parseDecimal(line.substr(10));
+      sawGenerated_ = true;
       return;
     }
     entry(line);
+  }
+
+  // Takes over the lines `later` has read, which come after this parser's lines in the text.
+  void append(Parser&& later) {
+    std::vector<uint32_t> recMap(later.tables_.records.size());
+    bool same = true;
+    for (uint32_t id = 0; id < recMap.size(); ++id) {
+      recMap[id] = tables_.records.intern(later.tables_.records[id]);
+      same = same && recMap[id] == id;
+    }
+    const std::vector<uint32_t>* map = same ? nullptr : &recMap;
+    tables_.md5.appendPending(later.tables_.md5, map);
+    tables_.sha1.appendPending(later.tables_.sha1, map);
+    tables_.sha256.appendPending(later.tables_.sha256, map);
+    if (later.sawVersion_) version_ = std::move(later.version_), sawVersion_ = true;
+    if (later.sawGenerated_) generated_ = later.generated_, sawGenerated_ = true;
   }
 
   Tables finish() {
@@ -579,6 +627,8 @@ class Parser {
   bool haveLast_ = false;
   std::string version_;
   uint64_t generated_ = 0;
+  bool sawVersion_ = false;
+  bool sawGenerated_ = false;
 };
 
 template <size_t N>
@@ -639,19 +689,18 @@ bool findIn(const KeyTable<N>& table, const RecordPool& records, const uint8_t* 
 
 SignatureDatabase::SignatureDatabase() : state_(std::make_shared<State>()) {}
 
-bool SignatureDatabase::load(const std::wstring& path, std::string* error) {
-  InputFile file;
-  if (!file.open(path, InputFile::Share::ReadWrite)) {
-    if (error) *error = "cannot open: " + toUtf8(path);
-    return false;
-  }
-  // Streamed in chunks: the lines are the same as in the whole text, without holding it all.
-  // The buffer grows only for a line longer than a chunk and is never zero-filled.
-  constexpr size_t kChunk = 1 << 20;
-  Parser parser;
+namespace {
+
+constexpr size_t kChunk = 1 << 20;
+
+// Feeds the lines of bytes [from, to) of the file to the parser, `to` < 0 meaning the end of the
+// file; `from` starts a line. Streamed in chunks: the lines are the same as in the whole text
+// without holding it all. The buffer grows only for a line longer than a chunk.
+void parseRange(InputFile& file, long long from, long long to, Parser& parser) {
   size_t capacity = 2 * kChunk;
   std::unique_ptr<char[]> buf(new char[capacity]);
   size_t filled = 0;  // bytes in buf, the first of them the start of a line
+  long long pos = from;
   for (;;) {
     if (capacity - filled < kChunk) {
       capacity *= 2;
@@ -659,8 +708,11 @@ bool SignatureDatabase::load(const std::wstring& path, std::string* error) {
       std::memcpy(bigger.get(), buf.get(), filled);
       buf = std::move(bigger);
     }
-    const long long got = file.read(buf.get() + filled, kChunk);
+    size_t want = kChunk;
+    if (to >= 0) want = static_cast<size_t>(std::min<long long>(static_cast<long long>(want), to - pos));
+    const long long got = want == 0 ? 0 : file.readAt(buf.get() + filled, want, pos);
     if (got <= 0) break;
+    pos += got;
     filled += static_cast<size_t>(got);
     const char* base = buf.get();
     size_t start = 0;
@@ -675,6 +727,56 @@ bool SignatureDatabase::load(const std::wstring& path, std::string* error) {
     std::memmove(buf.get(), base + start, filled);
   }
   if (filled > 0) parser.line(std::string_view(buf.get(), filled));
+}
+
+// Where the first line that starts after `offset` begins, or -1 when none does.
+long long nextLineStart(InputFile& file, long long offset) {
+  char buf[1 << 16];
+  for (long long pos = offset;;) {
+    const long long got = file.readAt(buf, sizeof buf, pos);
+    if (got <= 0) return -1;
+    if (const void* nl = std::memchr(buf, '\n', static_cast<size_t>(got)))
+      return pos + (static_cast<const char*>(nl) - buf) + 1;
+    pos += got;
+  }
+}
+
+}  // namespace
+
+bool SignatureDatabase::load(const std::wstring& path, std::string* error) {
+  InputFile file;
+  if (!file.open(path, InputFile::Share::ReadWrite)) {
+    if (error) *error = "cannot open: " + toUtf8(path);
+    return false;
+  }
+  // A large file is read by two threads, each parsing its own half of the lines; the second
+  // half's rows then follow the first's, so the result is the same as reading it in one go.
+  constexpr long long kTwoThreadsFrom = 4 << 20;
+  const long long size = file.size();
+  const long long split = size >= kTwoThreadsFrom ? nextLineStart(file, size / 2) : -1;
+  Parser parser;
+  if (split > 0) {
+    Parser later;
+    std::exception_ptr failure;
+    std::thread worker([&] {
+      try {
+        parseRange(file, split, -1, later);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    });
+    try {
+      parseRange(file, 0, split, parser);
+    } catch (...) {
+      worker.join();
+      throw;
+    }
+    worker.join();
+    if (failure) std::rethrow_exception(failure);
+    parser.append(std::move(later));
+  } else {
+    parseRange(file, 0, -1, parser);
+  }
   mergeInto(*state_, parser, toUtf8(path));
   return true;
 }

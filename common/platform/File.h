@@ -23,6 +23,9 @@ class InputFile {
                           std::string* error = nullptr);
   // Reads up to `size` bytes; returns the count, 0 at the end of the file, -1 on a read error.
   long long read(void* buffer, size_t size);
+  // Reads up to `size` bytes at `offset` without regard to the sequential position; several
+  // threads may read one file this way at once. Same results as read().
+  long long readAt(void* buffer, size_t size, long long offset);
   // The file's size as the file system reports it, or -1.
   long long size() const;
   void close();

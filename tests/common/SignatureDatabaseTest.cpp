@@ -246,6 +246,10 @@ TEST(SignatureDatabaseTest, LoadMatchesParseAcrossChunkBoundaries) {
     text += std::string(buf) + (i % 3 ? ":x:F:low:Name" + std::to_string(i) + ":r\r\n" : "\n");
     if (i == 20000) text += kSha256 + ":x:F:low:Long:" + longReference + "\n";
   }
+  // Large files are read in two halves at once: the second half repeats digests of the first
+  // (the first line still wins) and holds the last VERSION and GENERATED lines.
+  text += "VERSION second\nGENERATED 77\n";
+  text += std::string(63, '0') + "1:Dup\n" + std::string(63, '0') + "0:Dup\n";
   text += kMd5;
   const std::wstring path = dir.file(L"база.txt");
   test::writeFile(path, text);
@@ -255,6 +259,11 @@ TEST(SignatureDatabaseTest, LoadMatchesParseAcrossChunkBoundaries) {
   parsed.parse(text, "");
   EXPECT_EQ(loaded.info().count, 40002u);
   EXPECT_EQ(loaded.serialize(), parsed.serialize());
+  EXPECT_EQ(loaded.info().version, "second");
+  EXPECT_EQ(loaded.info().generated, 77u);
+  SignatureMatch first;
+  ASSERT_TRUE(loaded.lookup("", "", std::string(63, '0') + "1", &first));
+  EXPECT_EQ(first.name, "Name1");
   EXPECT_EQ(loaded.info().source, toUtf8(path));
   EXPECT_TRUE(loaded.lookup(kMd5, "", "", nullptr));
   SignatureMatch m;

@@ -41,6 +41,15 @@ long long InputFile::read(void* buffer, size_t size) {
   }
 }
 
+long long InputFile::readAt(void* buffer, size_t size, long long offset) {
+  if (!isOpen() || offset < 0) return -1;
+  for (;;) {
+    const ssize_t n = ::pread(static_cast<int>(handle_), buffer, size, static_cast<off_t>(offset));
+    if (n >= 0) return n;
+    if (errno != EINTR) return -1;
+  }
+}
+
 long long InputFile::size() const {
   struct stat st{};
   if (!isOpen() || fstat(static_cast<int>(handle_), &st) != 0) return -1;

@@ -31,6 +31,18 @@ long long InputFile::read(void* buffer, size_t size) {
   return got;
 }
 
+long long InputFile::readAt(void* buffer, size_t size, long long offset) {
+  if (!isOpen() || offset < 0) return -1;
+  const DWORD want = static_cast<DWORD>(size > (1u << 30) ? (1u << 30) : size);
+  // On a handle opened for synchronous I/O, the OVERLAPPED offset makes this a positioned read.
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(static_cast<unsigned long long>(offset) & 0xFFFFFFFFu);
+  at.OffsetHigh = static_cast<DWORD>(static_cast<unsigned long long>(offset) >> 32);
+  DWORD got = 0;
+  if (!ReadFile(asHandle(handle_), buffer, want, &got, &at)) return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  return got;
+}
+
 long long InputFile::size() const {
   LARGE_INTEGER li;
   if (!isOpen() || !GetFileSizeEx(asHandle(handle_), &li)) return -1;
