@@ -1,16 +1,15 @@
 #include "common/SignatureDatabase.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>
-#include <thread>
 #include <new>
 #include <random>
+#include <thread>
 #include <type_traits>
-#include <unordered_map>
 #include <vector>
 
 #include <emmintrin.h>
