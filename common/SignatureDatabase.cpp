@@ -140,6 +140,29 @@ uint64_t digestHash(const DigestSecrets& secrets, const uint8_t* key) {
   return mum(h ^ s[4], s[5]);
 }
 
+// Tables at least this large are faulted in by a second thread while the first sorts.
+constexpr size_t kPrefaultFrom = size_t(2) << 20;
+
+// Writes to every page of zeroed memory so that later writes find it mapped.
+void touchPages(void* p, size_t bytes) {
+  auto* c = static_cast<volatile char*>(p);
+  for (size_t i = 0; i < bytes; i += 4096) c[i] = 0;
+}
+
+// Joins the thread, if it still runs, when the scope is left (also by an exception).
+class JoinOnExit {
+ public:
+  explicit JoinOnExit(std::thread& t) : t_(t) {}
+  JoinOnExit(const JoinOnExit&) = delete;
+  JoinOnExit& operator=(const JoinOnExit&) = delete;
+  ~JoinOnExit() {
+    if (t_.joinable()) t_.join();
+  }
+
+ private:
+  std::thread& t_;
+};
+
 template <size_t N>
 struct Row {
   uint8_t key[N];
@@ -226,6 +249,25 @@ class KeyTable {
     // bits, so the filter may be sized before they are dropped).
     constexpr size_t kAhead = 16;
     filter_.assignZeroed(std::max<size_t>(1, n / 8));
+    // The first write to each page of fresh memory costs as much as sorting (page faults are slow
+    // on virtual machines): a large table is allocated and faulted in by another thread while
+    // this one sorts.
+    std::exception_ptr prefaultFailure;
+    std::thread prefault;
+    const size_t slotCount = cap_ + 64;
+    if (slotCount * sizeof(Row<N>) >= kPrefaultFrom) {
+      prefault = std::thread([this, slotCount, &prefaultFailure] {
+        try {
+          slots_.assignZeroed(slotCount);
+          touchPages(slots_.begin(), slotCount * sizeof(Row<N>));
+        } catch (...) {
+          prefaultFailure = std::current_exception();
+        }
+      });
+    } else {
+      slots_.assignZeroed(slotCount);
+    }
+    const JoinOnExit joinPrefault(prefault);
     PodVector<uint32_t> order, start;
     order.assignZeroed(n);
     start.assignZeroed(cap_ + 1);
@@ -250,7 +292,8 @@ class KeyTable {
     }
     // start[h] is now where the rows of home h end: walking it alongside the sorted rows gives
     // each row's home without hashing it again.
-    slots_.assignZeroed(cap_ + 64);
+    if (prefault.joinable()) prefault.join();
+    if (prefaultFailure) std::rethrow_exception(prefaultFailure);
     uint64_t next = 0, groupHome = UINT64_MAX, groupStart = 0, home = 0;
     for (size_t j = 0; j < n; ++j) {
       if (j + kAhead < n) prefetch(&rowAt(order[j + kAhead]));

@@ -237,7 +237,8 @@ TEST(SignatureDatabaseTest, SerializedTextReadsBackToTheSameDatabase) {
 TEST(SignatureDatabaseTest, LoadMatchesParseAcrossChunkBoundaries) {
   test::TempDir dir;
   // Lines straddle the loader's read chunks, one line is longer than several chunks, and the
-  // last line has no LF.
+  // last line has no LF. The file is large enough to be parsed by two threads and its table
+  // large enough to be faulted in by a third.
   std::string text = "VERSION big\n";
   const std::string longReference = "https://" + std::string(3 << 20, 'r');
   for (int i = 0; i < 40000; ++i) {
