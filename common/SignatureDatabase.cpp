@@ -8,8 +8,10 @@
 #include <mutex>
 #include <new>
 #include <random>
+#include <system_error>
 #include <thread>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <emmintrin.h>
@@ -163,6 +165,17 @@ class JoinOnExit {
   std::thread& t_;
 };
 
+// Runs `fn` on a new thread; an empty thread when none can be started, and the caller then does
+// the work itself.
+template <typename Fn>
+std::thread tryStartThread(Fn&& fn) {
+  try {
+    return std::thread(std::forward<Fn>(fn));
+  } catch (const std::system_error&) {
+    return std::thread();
+  }
+}
+
 template <size_t N>
 struct Row {
   uint8_t key[N];
@@ -256,7 +269,7 @@ class KeyTable {
     std::thread prefault;
     const size_t slotCount = cap_ + 64;
     if (slotCount * sizeof(Row<N>) >= kPrefaultFrom) {
-      prefault = std::thread([this, slotCount, &prefaultFailure] {
+      prefault = tryStartThread([this, slotCount, &prefaultFailure] {
         try {
           slots_.assignZeroed(slotCount);
           touchPages(slots_.begin(), slotCount * sizeof(Row<N>));
@@ -264,9 +277,8 @@ class KeyTable {
           prefaultFailure = std::current_exception();
         }
       });
-    } else {
-      slots_.assignZeroed(slotCount);
     }
+    if (!prefault.joinable()) slots_.assignZeroed(slotCount);
     const JoinOnExit joinPrefault(prefault);
     PodVector<uint32_t> order, start;
     order.assignZeroed(n);
@@ -773,7 +785,7 @@ void parseRange(InputFile& file, long long from, long long to, Parser& parser) {
 
 // Where the first line that starts after `offset` begins, or -1 when none does.
 long long nextLineStart(InputFile& file, long long offset) {
-  char buf[1 << 16];
+  char buf[4096];
   for (long long pos = offset;;) {
     const long long got = file.readAt(buf, sizeof buf, pos);
     if (got <= 0) return -1;
@@ -797,23 +809,23 @@ bool SignatureDatabase::load(const std::wstring& path, std::string* error) {
   const long long size = file.size();
   const long long split = size >= kTwoThreadsFrom ? nextLineStart(file, size / 2) : -1;
   Parser parser;
+  Parser later;
+  std::exception_ptr failure;
+  std::thread worker;
   if (split > 0) {
-    Parser later;
-    std::exception_ptr failure;
-    std::thread worker([&] {
+    worker = tryStartThread([&] {
       try {
         parseRange(file, split, -1, later);
       } catch (...) {
         failure = std::current_exception();
       }
     });
-    try {
+  }
+  if (worker.joinable()) {
+    {
+      const JoinOnExit join(worker);
       parseRange(file, 0, split, parser);
-    } catch (...) {
-      worker.join();
-      throw;
     }
-    worker.join();
     if (failure) std::rethrow_exception(failure);
     parser.append(std::move(later));
   } else {
