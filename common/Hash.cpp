@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/HashKernels.h"
+#include "common/Text.h"
 
 namespace zorvek::hash {
 namespace detail {
@@ -383,17 +384,12 @@ void finish(uint32_t* state, const uint8_t* block, size_t pending, uint64_t bits
 }
 
 std::string hexWords(const uint32_t* words, size_t count, bool bigEndian) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out(count * 8, '0');
-  size_t o = 0;
-  for (size_t i = 0; i < count; ++i) {
-    for (int j = 0; j < 4; ++j) {
-      const int shift = bigEndian ? 24 - 8 * j : 8 * j;
-      const auto byte = static_cast<uint8_t>(words[i] >> shift);
-      out[o++] = kDigits[byte >> 4];
-      out[o++] = kDigits[byte & 15];
-    }
-  }
+  uint8_t bytes[32];
+  for (size_t i = 0; i < count; ++i)
+    for (size_t j = 0; j < 4; ++j)
+      bytes[4 * i + j] = static_cast<uint8_t>(words[i] >> (bigEndian ? 24 - 8 * j : 8 * j));
+  std::string out;
+  appendHex(out, bytes, 4 * count);
   return out;
 }
 

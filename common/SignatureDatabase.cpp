@@ -500,30 +500,6 @@ bool decodeDigest(std::string_view hex, uint8_t* out) {
   }
 }
 
-// Bytes to lower-case hex, 16 at a time with SSE2.
-void appendHex(std::string& out, const uint8_t* p, size_t n) {
-  const size_t at = out.size();
-  out.resize(at + 2 * n);
-  char* d = out.data() + at;
-  auto toHex = [](__m128i x) {
-    const __m128i letter = _mm_cmpgt_epi8(x, _mm_set1_epi8(9));
-    return _mm_add_epi8(_mm_add_epi8(x, _mm_set1_epi8('0')), _mm_and_si128(letter, _mm_set1_epi8('a' - '0' - 10)));
-  };
-  size_t i = 0;
-  for (; i + 16 <= n; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    const __m128i hi = toHex(_mm_and_si128(_mm_srli_epi16(v, 4), _mm_set1_epi8(0x0F)));
-    const __m128i lo = toHex(_mm_and_si128(v, _mm_set1_epi8(0x0F)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 2 * i), _mm_unpacklo_epi8(hi, lo));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 2 * i + 16), _mm_unpackhi_epi8(hi, lo));
-  }
-  static const char digits[] = "0123456789abcdef";
-  for (; i < n; ++i) {
-    d[2 * i] = digits[p[i] >> 4];
-    d[2 * i + 1] = digits[p[i] & 15];
-  }
-}
-
 // Unsigned decimal after optional white space; stops at the first non-digit; saturates.
 uint64_t parseDecimal(std::string_view s) {
   size_t i = 0;

@@ -35,6 +35,9 @@ void forEachLine(std::string_view text, Fn&& fn) {
   }
 }
 
+// Appends the bytes as lower-case hex, two characters each.
+void appendHex(std::string& out, const uint8_t* bytes, size_t count);
+
 // A decimal number with strtoull's leniency: leading white space and sign allowed, trailing text
 // ignored, no digits give 0, out of range gives the maximum.
 uint64_t parseLooseDecimal(std::string_view text);

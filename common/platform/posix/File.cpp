@@ -10,6 +10,17 @@
 #include "common/Text.h"
 
 namespace zorvek {
+namespace {
+// Repeats a read that a signal interrupted.
+template <typename Read>
+long long retryInterrupted(Read read) {
+  for (;;) {
+    const ssize_t n = read();
+    if (n >= 0) return n;
+    if (errno != EINTR) return -1;
+  }
+}
+}  // namespace
 
 InputFile::~InputFile() { close(); }
 
@@ -34,20 +45,12 @@ bool InputFile::open(const std::wstring& path, Share, std::string* error) {
 
 long long InputFile::read(void* buffer, size_t size) {
   if (!isOpen()) return -1;
-  for (;;) {
-    const ssize_t n = ::read(static_cast<int>(handle_), buffer, size);
-    if (n >= 0) return n;
-    if (errno != EINTR) return -1;
-  }
+  return retryInterrupted([&] { return ::read(static_cast<int>(handle_), buffer, size); });
 }
 
 long long InputFile::readAt(void* buffer, size_t size, long long offset) {
   if (!isOpen() || offset < 0) return -1;
-  for (;;) {
-    const ssize_t n = ::pread(static_cast<int>(handle_), buffer, size, static_cast<off_t>(offset));
-    if (n >= 0) return n;
-    if (errno != EINTR) return -1;
-  }
+  return retryInterrupted([&] { return ::pread(static_cast<int>(handle_), buffer, size, static_cast<off_t>(offset)); });
 }
 
 long long InputFile::size() const {

@@ -5,6 +5,8 @@
 namespace zorvek {
 namespace {
 HANDLE asHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+// ReadFile takes a DWORD count; stay well below it.
+DWORD readSize(size_t size) { return static_cast<DWORD>(size > (1u << 30) ? (1u << 30) : size); }
 }  // namespace
 
 InputFile::~InputFile() { close(); }
@@ -24,22 +26,20 @@ bool InputFile::open(const std::wstring& path, Share share, std::string* error) 
 
 long long InputFile::read(void* buffer, size_t size) {
   if (!isOpen()) return -1;
-  // ReadFile takes a DWORD count; stay well below it.
-  const DWORD want = static_cast<DWORD>(size > (1u << 30) ? (1u << 30) : size);
   DWORD got = 0;
-  if (!ReadFile(asHandle(handle_), buffer, want, &got, nullptr)) return -1;
+  if (!ReadFile(asHandle(handle_), buffer, readSize(size), &got, nullptr)) return -1;
   return got;
 }
 
 long long InputFile::readAt(void* buffer, size_t size, long long offset) {
   if (!isOpen() || offset < 0) return -1;
-  const DWORD want = static_cast<DWORD>(size > (1u << 30) ? (1u << 30) : size);
   // On a handle opened for synchronous I/O, the OVERLAPPED offset makes this a positioned read.
   OVERLAPPED at{};
   at.Offset = static_cast<DWORD>(static_cast<unsigned long long>(offset) & 0xFFFFFFFFu);
   at.OffsetHigh = static_cast<DWORD>(static_cast<unsigned long long>(offset) >> 32);
   DWORD got = 0;
-  if (!ReadFile(asHandle(handle_), buffer, want, &got, &at)) return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  if (!ReadFile(asHandle(handle_), buffer, readSize(size), &got, &at))
+    return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
   return got;
 }
 
