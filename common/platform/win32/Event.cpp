@@ -1,42 +1,40 @@
 #include "common/platform/Event.h"
 
-#include "common/platform/win32/Win.h"
+#include "common/platform/win32/Handle.h"
 
 namespace zorvek {
 
 struct Event::Impl {
-  HANDLE handle = nullptr;
+  UniqueKernelHandle handle;
 };
 
 Event::Event(Reset reset, bool initiallySet) : impl_(std::make_unique<Impl>()) {
-  impl_->handle = CreateEventW(nullptr, reset == Reset::Manual ? TRUE : FALSE,
-                               initiallySet ? TRUE : FALSE, nullptr);
+  impl_->handle.reset(CreateEventW(nullptr, reset == Reset::Manual ? TRUE : FALSE,
+                                   initiallySet ? TRUE : FALSE, nullptr));
 }
 
-Event::~Event() {
-  if (impl_->handle) CloseHandle(impl_->handle);
-}
+Event::~Event() = default;
 
-bool Event::valid() const { return impl_->handle != nullptr; }
+bool Event::valid() const { return static_cast<bool>(impl_->handle); }
 
 void Event::set() {
-  if (valid()) SetEvent(impl_->handle);
+  if (valid()) SetEvent(impl_->handle.get());
 }
 
 void Event::reset() {
-  if (valid()) ResetEvent(impl_->handle);
+  if (valid()) ResetEvent(impl_->handle.get());
 }
 
 bool Event::wait(uint32_t timeoutMs) {
   if (!valid()) return false;
-  return WaitForSingleObject(impl_->handle, timeoutMs == kWaitForever ? INFINITE : timeoutMs) ==
-         WAIT_OBJECT_0;
+  const DWORD ms = timeoutMs == kWaitForever ? INFINITE : timeoutMs;
+  return WaitForSingleObject(impl_->handle.get(), ms) == WAIT_OBJECT_0;
 }
 
 bool Event::isSet() const {
-  return valid() && WaitForSingleObject(impl_->handle, 0) == WAIT_OBJECT_0;
+  return valid() && WaitForSingleObject(impl_->handle.get(), 0) == WAIT_OBJECT_0;
 }
 
-intptr_t Event::nativeHandle() const { return reinterpret_cast<intptr_t>(impl_->handle); }
+intptr_t Event::nativeHandle() const { return reinterpret_cast<intptr_t>(impl_->handle.get()); }
 
 }  // namespace zorvek

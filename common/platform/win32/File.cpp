@@ -1,6 +1,6 @@
 #include "common/platform/File.h"
 
-#include "common/platform/win32/Win.h"
+#include "common/platform/win32/Handle.h"
 
 namespace zorvek {
 namespace {
@@ -50,7 +50,7 @@ long long InputFile::size() const {
 }
 
 void InputFile::close() {
-  if (isOpen()) CloseHandle(asHandle(handle_));
+  if (isOpen()) FileTraits::close(asHandle(handle_));
   handle_ = kInvalid;
 }
 
@@ -108,10 +108,11 @@ bool createDirectories(const std::wstring& path, std::string* error) {
 bool readWholeFile(const std::wstring& path, std::string& out, std::string* error, bool* missing) {
   out.clear();
   if (missing) *missing = false;
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
+  const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) {
     const DWORD code = GetLastError();
     if (missing) *missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
     if (error) *error = win32Text("CreateFileW failed", code);
@@ -121,7 +122,7 @@ bool readWholeFile(const std::wstring& path, std::string& out, std::string* erro
   bool ok = true;
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(h, buffer, sizeof buffer, &got, nullptr)) {
+    if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
       ok = false;
       if (error) *error = win32Text("ReadFile failed", GetLastError());
       break;
@@ -129,7 +130,6 @@ bool readWholeFile(const std::wstring& path, std::string& out, std::string* erro
     if (got == 0) break;
     out.append(buffer, got);
   }
-  CloseHandle(h);
   return ok;
 }
 
@@ -138,15 +138,16 @@ bool writeFileAtomically(const std::wstring& path, std::string_view bytes, std::
   // Distinct per process and thread, so concurrent savers never share a temporary.
   const std::wstring temp = path + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                             std::to_wstring(counter++);
-  HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
+  UniqueFile file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
     if (error) *error = win32Text("cannot create", GetLastError());
     return false;
   }
-  bool ok = writeAll(h, bytes.data(), bytes.size()) && FlushFileBuffers(h);
+  bool ok = writeAll(file.get(), bytes.data(), bytes.size()) && FlushFileBuffers(file.get());
   if (!ok && error) *error = win32Text("write failed", GetLastError());
-  CloseHandle(h);
+  // Closed before the move: the temporary was opened without sharing.
+  file.reset();
   if (ok) {
     // A reader that opened the old file without delete sharing blocks the replace for a moment.
     for (int attempt = 0;; ++attempt) {
@@ -230,7 +231,7 @@ long long AppendFile::size() const {
 }
 
 void AppendFile::close() {
-  if (isOpen()) CloseHandle(asHandle(handle_));
+  if (isOpen()) FileTraits::close(asHandle(handle_));
   handle_ = kInvalid;
 }
 

@@ -1,6 +1,6 @@
 #include "common/platform/Pipe.h"
 
-#include "common/platform/win32/Win.h"
+#include "common/platform/win32/Handle.h"
 
 #include <sddl.h>
 
@@ -30,15 +30,9 @@ std::string withWin32(const char* text, DWORD err) {
 
 HANDLE handleOf(const PipeHandle& h) { return reinterpret_cast<HANDLE>(h.get()); }
 
-struct EventHandle {
-  HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  ~EventHandle() {
-    if (h) CloseHandle(h);
-  }
-  EventHandle() = default;
-  EventHandle(const EventHandle&) = delete;
-  EventHandle& operator=(const EventHandle&) = delete;
-};
+UniqueKernelHandle manualEvent() {
+  return UniqueKernelHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+}
 
 // Synchronous client I/O of exactly `size` bytes in chunks of at most 64 KiB.
 bool syncTransfer(HANDLE h, bool reading, void* buffer, size_t size, std::string* error) {
@@ -75,10 +69,10 @@ bool interruptibleTransfer(HANDLE h, bool reading, void* buffer, size_t size, co
   auto* p = static_cast<char*>(buffer);
   const char* failure = reading ? "ReadFile failed" : "WriteFile failed";
   while (size > 0) {
-    EventHandle io;
-    if (!io.h) return fail(error, withWin32("CreateEvent failed", GetLastError()));
+    const UniqueKernelHandle io = manualEvent();
+    if (!io) return fail(error, withWin32("CreateEvent failed", GetLastError()));
     OVERLAPPED ov{};
-    ov.hEvent = io.h;
+    ov.hEvent = io.get();
     const DWORD chunk = static_cast<DWORD>(size < kTransferChunk ? size : kTransferChunk);
     const BOOL started =
         reading ? ReadFile(h, p, chunk, nullptr, &ov) : WriteFile(h, p, chunk, nullptr, &ov);
@@ -87,7 +81,7 @@ bool interruptibleTransfer(HANDLE h, bool reading, void* buffer, size_t size, co
       if (err == ERROR_BROKEN_PIPE && reading) return closedFail(error);
       if (err != ERROR_IO_PENDING) return fail(error, withWin32(failure, err));
     }
-    const HANDLE handles[2] = {io.h, reinterpret_cast<HANDLE>(stop.nativeHandle())};
+    const HANDLE handles[2] = {io.get(), reinterpret_cast<HANDLE>(stop.nativeHandle())};
     const DWORD wait = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
     if (wait == WAIT_OBJECT_0) {
       DWORD done = 0;
@@ -141,13 +135,13 @@ bool writeFrameWith(Transfer transfer, uint32_t opcode, std::string_view payload
 // One pipe instance. The first instance of a server is created with FILE_FLAG_FIRST_PIPE_INSTANCE:
 // if someone else already holds the name, clients would be talking to them, so we refuse.
 PipeHandle createServerPipe(const std::wstring& name, bool first) {
-  PSECURITY_DESCRIPTOR sd = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPipeSddl, SDDL_REVISION_1, &sd,
+  UniqueLocal<PSECURITY_DESCRIPTOR> sd;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPipeSddl, SDDL_REVISION_1, sd.put(),
                                                             nullptr)) {
     SetLastError(ERROR_INVALID_SECURITY_DESCR);
     return {};
   }
-  SECURITY_ATTRIBUTES sa{sizeof sa, sd, FALSE};
+  SECURITY_ATTRIBUTES sa{sizeof sa, sd.get(), FALSE};
   const DWORD openMode =
       PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
   // PIPE_REJECT_REMOTE_CLIENTS: this pipe controls quarantine; local callers only.
@@ -155,7 +149,7 @@ PipeHandle createServerPipe(const std::wstring& name, bool first) {
       name.c_str(), openMode, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
       kMaxInstances, kBufferSize, kBufferSize, kDefaultTimeoutMs, &sa);
   const DWORD err = GetLastError();
-  LocalFree(sd);
+  sd.reset();
   SetLastError(err);
   return PipeHandle(reinterpret_cast<intptr_t>(h));
 }
@@ -163,7 +157,7 @@ PipeHandle createServerPipe(const std::wstring& name, bool first) {
 }  // namespace
 
 void PipeHandle::reset(intptr_t h) {
-  if (h_ != kInvalid) CloseHandle(reinterpret_cast<HANDLE>(h_));
+  if (h_ != kInvalid) FileTraits::close(reinterpret_cast<HANDLE>(h_));
   h_ = h;
 }
 
@@ -250,18 +244,18 @@ bool PipeServer::listen(std::string* error) {
 PipeServer::Accept PipeServer::accept(const Event& stop, PipeHandle& client, std::string* error) {
   if (!listen(error)) return Accept::CreateFailed;
   const HANDLE h = handleOf(listener_);
-  EventHandle connected;
-  if (!connected.h) {
+  const UniqueKernelHandle connected = manualEvent();
+  if (!connected) {
     fail(error, withWin32("CreateEvent failed", GetLastError()));
     listener_.reset();
     return Accept::Failed;
   }
   OVERLAPPED ov{};
-  ov.hEvent = connected.h;
+  ov.hEvent = connected.get();
   if (!ConnectNamedPipe(h, &ov)) {
     const DWORD err = GetLastError();
     if (err == ERROR_IO_PENDING) {
-      const HANDLE handles[2] = {connected.h, reinterpret_cast<HANDLE>(stop.nativeHandle())};
+      const HANDLE handles[2] = {connected.get(), reinterpret_cast<HANDLE>(stop.nativeHandle())};
       const DWORD wait = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
       DWORD ignored = 0;
       if (wait != WAIT_OBJECT_0) {
@@ -296,15 +290,15 @@ void PipeServer::finish(PipeHandle& client, const Event& stop) {
   const HANDLE h = handleOf(client);
   // DisconnectNamedPipe throws away what the client has not read yet. Wait (bounded) for the
   // client to close its end, which it does once it has the reply.
-  EventHandle io;
-  if (io.h) {
+  const UniqueKernelHandle io = manualEvent();
+  if (io) {
     OVERLAPPED ov{};
-    ov.hEvent = io.h;
+    ov.hEvent = io.get();
     char sink[256];
     const ULONGLONG deadline = GetTickCount64() + kLingerMs;
     for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
       if (!ReadFile(h, sink, sizeof sink, nullptr, &ov) && GetLastError() != ERROR_IO_PENDING) break;
-      const HANDLE handles[2] = {io.h, reinterpret_cast<HANDLE>(stop.nativeHandle())};
+      const HANDLE handles[2] = {io.get(), reinterpret_cast<HANDLE>(stop.nativeHandle())};
       const DWORD wait = WaitForMultipleObjects(2, handles, FALSE, static_cast<DWORD>(deadline - now));
       DWORD done = 0;
       if (wait != WAIT_OBJECT_0) {
@@ -313,7 +307,7 @@ void PipeServer::finish(PipeHandle& client, const Event& stop) {
         break;
       }
       if (!GetOverlappedResult(h, &ov, &done, FALSE) || done == 0) break;
-      ResetEvent(io.h);
+      ResetEvent(io.get());
     }
   }
   DisconnectNamedPipe(h);
@@ -325,8 +319,8 @@ void PipeServer::finish(PipeHandle& client, const Event& stop) {
 
 bool clientIsPrivileged(const PipeHandle& client) {
   if (!ImpersonateNamedPipeClient(handleOf(client))) return false;
-  HANDLE token = nullptr;
-  const BOOL opened = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token);
+  UniqueKernelHandle token;
+  const BOOL opened = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put());
   RevertToSelf();
   if (!opened) return false;
   bool privileged = false;
@@ -335,11 +329,10 @@ bool clientIsPrivileged(const PipeHandle& client) {
     DWORD sidSize = sizeof sid;
     BOOL member = FALSE;
     if (CreateWellKnownSid(type, nullptr, sid, &sidSize) &&
-        CheckTokenMembership(token, sid, &member) && member) {
+        CheckTokenMembership(token.get(), sid, &member) && member) {
       privileged = true;
     }
   }
-  CloseHandle(token);
   return privileged;
 }
 

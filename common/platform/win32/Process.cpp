@@ -1,6 +1,6 @@
 #include "common/platform/Process.h"
 
-#include "common/platform/win32/Win.h"
+#include "common/platform/win32/Handle.h"
 
 namespace zorvek {
 namespace {
@@ -55,18 +55,19 @@ bool ChildProcess::start(const std::vector<std::wstring>& args, std::string* err
     if (error) *error = "CreateProcessW failed (win32=" + std::to_string(GetLastError()) + ")";
     return false;
   }
-  CloseHandle(pi.hThread);
+  const UniqueKernelHandle thread(pi.hThread);
   handle_ = reinterpret_cast<intptr_t>(pi.hProcess);
   return true;
 }
 
 bool ChildProcess::wait(uint32_t* exitCode) {
   if (!running()) return false;
-  HANDLE h = asHandle(handle_);
+  // The handle stays in handle_ during the wait, so kill() from another thread still reaches it.
+  const HANDLE h = asHandle(handle_);
   const bool ok = WaitForSingleObject(h, INFINITE) == WAIT_OBJECT_0;
   DWORD code = 0;
   if (ok && exitCode && GetExitCodeProcess(h, &code)) *exitCode = code;
-  CloseHandle(h);
+  KernelTraits::close(h);
   handle_ = kInvalid;
   return ok;
 }

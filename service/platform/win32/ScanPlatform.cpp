@@ -1,4 +1,4 @@
-#include "common/platform/win32/Win.h"
+#include "common/platform/win32/Handle.h"
 
 #include "common/Text.h"
 #include "common/platform/System.h"
@@ -10,13 +10,6 @@ namespace {
 uint64_t toU64(const FILETIME& ft) {
   return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
-
-struct FindCloser {
-  HANDLE h;
-  ~FindCloser() {
-    if (h != INVALID_HANDLE_VALUE) ::FindClose(h);
-  }
-};
 
 bool isFolder(const std::wstring& path) {
   const DWORD a = ::GetFileAttributesW(path.c_str());
@@ -41,10 +34,10 @@ bool listDirectory(const std::wstring& folder, std::vector<DirEntry>& out) {
   if (pattern.empty() || (pattern.back() != L'\\' && pattern.back() != L'/')) pattern += L'\\';
   pattern += L'*';
   WIN32_FIND_DATAW data{};
-  const FindCloser find{::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
+  const UniqueFind find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
                                            FindExSearchNameMatch, nullptr,
-                                           FIND_FIRST_EX_LARGE_FETCH)};
-  if (find.h == INVALID_HANDLE_VALUE) {
+                                           FIND_FIRST_EX_LARGE_FETCH));
+  if (!find) {
     // An empty drive root answers "no files"; that is an empty folder, not a failure.
     return ::GetLastError() == ERROR_FILE_NOT_FOUND;
   }
@@ -59,7 +52,7 @@ bool listDirectory(const std::wstring& folder, std::vector<DirEntry>& out) {
     else if (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) e.kind = DirEntry::Kind::Other;
     else e.kind = DirEntry::Kind::File;
     out.push_back(std::move(e));
-  } while (::FindNextFileW(find.h, &data));
+  } while (::FindNextFileW(find.get(), &data));
   return true;
 }
 

@@ -7,7 +7,7 @@
 #include "common/Logger.h"
 #include "common/Text.h"
 #include "common/platform/System.h"
-#include "common/platform/win32/Win.h"
+#include "common/platform/win32/Handle.h"
 
 namespace zorvek::svc::host {
 namespace {
@@ -147,14 +147,13 @@ void printLine(const std::wstring& text) {
 void installCrashHandler() { SetUnhandledExceptionFilter(crashFilter); }
 
 bool minifilterRegistered() {
-  HKEY key = nullptr;
+  UniqueRegKey key;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\ZorvekFilter", 0,
-                    KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+                    KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
     return false;
   DWORD value = 0, type = 0, size = sizeof value;
-  const LSTATUS rc = RegQueryValueExW(key, L"Start", nullptr, &type,
+  const LSTATUS rc = RegQueryValueExW(key.get(), L"Start", nullptr, &type,
                                       reinterpret_cast<BYTE*>(&value), &size);
-  RegCloseKey(key);
   return rc == ERROR_SUCCESS && type == REG_DWORD && value == 1;
 }
 
