@@ -7,15 +7,8 @@ set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(${ZORVEK_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 include(GoogleTest)
 
-if(CMAKE_CROSSCOMPILING)
-  # Each Wine process costs a fraction of a second to start: one CTest test per binary.
-  set(ZORVEK_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
-  configure_file(${CMAKE_SOURCE_DIR}/scripts/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
-                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                                  WORLD_READ WORLD_EXECUTE)
-endif()
-
-# A test binary of one library; extra definitions reach the sources as macros.
+# A test binary of one library (cross builds: one CTest test per binary, since each Wine process
+# costs a fraction of a second to start); extra definitions reach the sources as macros.
 function(zorvek_test_binary name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;DEFINES" ${ARGN})
   add_executable(${name} ${T_SOURCES})

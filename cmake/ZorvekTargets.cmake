@@ -22,3 +22,11 @@ function(zorvek_program name)
     target_link_options(${name} PRIVATE -municode)
   endif()
 endfunction()
+
+if(CMAKE_CROSSCOMPILING)
+  # Runs a Windows program of this tree under Wine: ctest's emulator, and the dist step's mkpayload.
+  set(ZORVEK_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  configure_file(${CMAKE_SOURCE_DIR}/scripts/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE)
+endif()

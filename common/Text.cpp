@@ -109,6 +109,50 @@ std::wstring toWide(std::string_view text) {
   return out;
 }
 
+std::string toUtf16Le(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size() * 2);
+  const auto unit = [&out](uint32_t u) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>(u >> 8);
+  };
+  for (wchar_t c : text) {
+    const auto cp = static_cast<uint32_t>(static_cast<std::make_unsigned_t<wchar_t>>(c));
+    if (cp < 0x10000) {
+      unit(cp);
+    } else if (cp <= 0x10FFFF) {
+      unit(0xD800 + ((cp - 0x10000) >> 10));
+      unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      unit(kReplacement);
+    }
+  }
+  return out;
+}
+
+std::wstring fromUtf16Le(std::string_view bytes) {
+  std::wstring out;
+  out.reserve(bytes.size() / 2);
+  const size_t units = bytes.size() / 2;
+  const auto at = [&bytes](size_t i) {
+    return static_cast<char32_t>(static_cast<uint8_t>(bytes[2 * i]) |
+                                 (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
+  };
+  for (size_t i = 0; i < units; ++i) {
+    char32_t cp = at(i);
+    if (kWide32 && cp >= 0xD800 && cp <= 0xDFFF) {
+      if (cp <= 0xDBFF && i + 1 < units && at(i + 1) >= 0xDC00 && at(i + 1) <= 0xDFFF) {
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (at(i + 1) - 0xDC00);
+        ++i;
+      } else {
+        cp = kReplacement;
+      }
+    }
+    out += static_cast<wchar_t>(cp);
+  }
+  return out;
+}
+
 std::string asciiLower(std::string_view text) {
   std::string out(text);
   for (auto& c : out)

@@ -18,6 +18,12 @@ std::string toUtf8(std::wstring_view text);
 // U+DC00 + byte with UTF-32 (round-trips through toUtf8).
 std::wstring toWide(std::string_view text);
 
+// Wide text as UTF-16LE bytes and back (the installer's log is UTF-16LE). With UTF-32 wide strings
+// code points above U+FFFF travel as surrogate pairs and an unpaired surrogate read back becomes
+// U+FFFD; with UTF-16 every code unit passes unchanged. An odd last byte is ignored.
+std::string toUtf16Le(std::wstring_view text);
+std::wstring fromUtf16Le(std::string_view bytes);
+
 // ASCII-only lower-casing: bytes/characters outside A-Z stay as they are.
 std::string asciiLower(std::string_view text);
 std::wstring asciiLower(std::wstring_view text);

@@ -35,6 +35,20 @@ TEST(TextTest, InvalidUtf8) {
   }
 }
 
+TEST(TextTest, Utf16LittleEndian) {
+  // "Яa" and U+1F600 (a surrogate pair in UTF-16).
+  const std::string bytes("\x2F\x04\x61\x00\x3D\xD8\x00\xDE", 8);
+  const std::wstring wide = toWide("Яa\xF0\x9F\x98\x80");
+  EXPECT_EQ(toUtf16Le(wide), bytes);
+  EXPECT_EQ(fromUtf16Le(bytes), wide);
+  EXPECT_EQ(fromUtf16Le(bytes + "\x41"), wide) << "an odd last byte is ignored";
+  // A lone high surrogate read back: U+FFFD where wide strings are UTF-32, kept as is in UTF-16.
+  const std::wstring lone = fromUtf16Le(std::string("\x00\xD8\x41\x00", 4));
+  ASSERT_EQ(lone.size(), 2u);
+  EXPECT_EQ(static_cast<uint32_t>(lone[0]), sizeof(wchar_t) == 4 ? 0xFFFDu : 0xD800u);
+  EXPECT_EQ(lone[1], L'A');
+}
+
 TEST(TextTest, AsciiLowerLeavesOtherCharactersAlone) {
   EXPECT_EQ(asciiLower(std::string("AbC-Я-Z")), "abc-Я-z");
   EXPECT_EQ(asciiLower(std::wstring(L"ABC\u0416")), std::wstring(L"abc\u0416"));

@@ -9,6 +9,7 @@
 #include "common/entry/ProgramEntry.h"
 #include "service/QuarantineStore.h"
 #include "service/ServiceConfig.h"
+#include "setup/SetupLog.h"
 #include "tests/helper/HelperContent.h"
 
 namespace {
@@ -30,6 +31,13 @@ int zorvekMain(std::vector<std::wstring> args) {
       Logger::instance().write(kLogInfo, test::helperLogMessage(tag, i));
     }
     return Logger::instance().isOpen() ? 0 : 1;
+  }
+  if (command == L"setup-log" && args.size() == 5) {
+    // setup-log <file> <tag> <lines>: the installer's log, one open and close per line.
+    for (unsigned long i = 0, n = count(args[4]); i < n; ++i) {
+      setup::appendSetupLog(path, args[3] + L" " + std::to_wstring(i));
+    }
+    return 0;
   }
   if (command == L"save-settings" && args.size() == 4) {
     // save-settings <file> <rounds>: alternates between the two test configurations.

@@ -1,0 +1,265 @@
+// The ZorvekSetup program itself, run as a child process with its output in a file and its
+// temporary folder in a scratch folder; exit codes are read with GetExitCodeProcess, since Wine
+// truncates codes above 255 on their way to the shell.
+#include "common/platform/win32/Win.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "TestUtil.h"
+#include "common/Text.h"
+#include "common/platform/System.h"
+#include "common/platform/win32/Handle.h"
+#include "setup/Payload.h"
+#include "setup/SetupLog.h"
+#include "setup/SetupOptions.h"
+#include "setup/platform/SetupFiles.h"
+#include "setup/win32/Elevation.h"
+
+namespace setup {
+namespace {
+
+namespace fs = std::filesystem;
+using zorvek::UniqueFile;
+using zorvek::UniqueKernelHandle;
+using zorvek::test::TempDir;
+
+fs::path binFolder() { return zorvek::toPath(zorvek::modulePath()).parent_path(); }
+std::wstring plainInstaller() { return zorvek::pathToWide(binFolder() / "ZorvekSetup.exe"); }
+std::wstring distInstaller() {
+  return zorvek::pathToWide(binFolder().parent_path() / "dist" / "ZorvekSetup.exe");
+}
+
+// The environment of this process with TMP and TEMP pointing at `temp`.
+std::wstring environmentWithTemp(const std::wstring& temp) {
+  std::wstring block;
+  wchar_t* env = GetEnvironmentStringsW();
+  for (const wchar_t* p = env; *p; p += wcslen(p) + 1) {
+    const std::wstring entry = p;
+    const std::wstring lower = zorvek::asciiLower(entry);
+    if (lower.starts_with(L"tmp=") || lower.starts_with(L"temp=")) continue;
+    block += entry + L'\0';
+  }
+  FreeEnvironmentStringsW(env);
+  block += L"TMP=" + temp + L'\0' + L"TEMP=" + temp + L'\0';
+  return block;
+}
+
+struct ProgramRun {
+  DWORD code = 0xFFFFFFFF;
+  std::string out;
+};
+
+ProgramRun runProgram(const std::wstring& program, const std::wstring& arguments, const TempDir& temp) {
+  ProgramRun run;
+  const std::wstring outPath = temp.file(L"stdout.txt");
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  {
+    UniqueFile out(CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               &inherit, CREATE_ALWAYS, 0, nullptr));
+    EXPECT_TRUE(out);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = out.get();
+    PROCESS_INFORMATION pi{};
+    std::wstring line = L"\"" + program + L"\" " + arguments;
+    std::wstring env = environmentWithTemp(zorvek::pathToWide(temp.path() / ""));
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
+                        CREATE_UNICODE_ENVIRONMENT, env.data(), nullptr, &si, &pi)) {
+      ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
+      return run;
+    }
+    const UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
+    EXPECT_EQ(WaitForSingleObject(process.get(), 60000), WAIT_OBJECT_0);
+    GetExitCodeProcess(process.get(), &run.code);
+  }
+  run.out = zorvek::test::readFile(outPath);
+  DeleteFileW(outPath.c_str());
+  return run;
+}
+
+std::string crlfLines(const std::vector<std::wstring>& lines) {
+  std::string out;
+  for (const auto& l : lines) out += zorvek::toUtf8(l) + "\r\n";
+  return out;
+}
+
+TEST(SetupProgramTest, HelpComesAloneAfterTheUnknownArguments) {
+  TempDir temp;
+  const ProgramRun run = runProgram(plainInstaller(), L"/SILENT /log /? -dir=x", temp);
+  EXPECT_EQ(run.code, 0u);
+  EXPECT_EQ(run.out, "Неизвестный аргумент: /SILENT\r\nНеизвестный аргумент: -dir=x\r\n" +
+                         crlfLines(helpLines()));
+}
+
+TEST(SetupProgramTest, ShowsTheSetupLog) {
+  TempDir temp;
+  const std::wstring log = setupLogPath(zorvek::pathToWide(temp.path() / ""));
+  ProgramRun run = runProgram(plainInstaller(), L"/log", temp);
+  EXPECT_EQ(run.code, 0u);
+  EXPECT_EQ(run.out, "Журнал не найден: " + zorvek::toUtf8(log) + "\r\n");
+
+  appendSetupLog(log, L"Установка ZORVEK Antivirus 1.2.0");
+  appendSetupLog(log, L"Каталог: C:\\Program Files\\ZORVEK Antivirus");
+  std::wstring expected;
+  readSetupLog(log, [&](const std::wstring& t) { expected += t; });
+  run = runProgram(plainInstaller(), L"--log /selftest", temp);
+  EXPECT_EQ(run.code, 0u);
+  EXPECT_EQ(run.out, zorvek::toUtf8(expected));
+  EXPECT_NE(run.out.find(" Каталог: C:\\Program Files\\ZORVEK Antivirus\r\n"), std::string::npos);
+}
+
+TEST(SetupProgramTest, SelfTestOfAPlainBuild) {
+  TempDir temp;
+  const ProgramRun run = runProgram(plainInstaller(), L"/selftest", temp);
+  EXPECT_EQ(run.code, 1u);
+  EXPECT_EQ(run.out,
+            "НАГРУЗКА ПУСТА: завершающего блока нет: это обычная сборка без нагрузки\r\n"
+            "(обычная сборка без payload — это ожидаемо, но дистрибутив так быть не должен)\r\n");
+}
+
+TEST(SetupProgramTest, SelfTestOfTheDistributable) {
+  if (!zorvek::pathExists(distInstaller())) GTEST_SKIP() << "no dist build here";
+  TempDir temp;
+  const ProgramRun run = runProgram(distInstaller(), L"--selftest", temp);
+  EXPECT_EQ(run.code, 0u) << run.out;
+  for (const char* entry : {"\r\n  ZorvekService.exe — ", "\r\n  sigutil.exe — ",
+                            "\r\n  ZorvekSetup.exe — ", "\r\n  data/signatures.seed.txt — "})
+    EXPECT_NE(run.out.find(entry), std::string::npos) << entry;
+  EXPECT_EQ(run.out.find("НАГРУЗКА: "), 0u);
+  EXPECT_TRUE(run.out.ends_with("\r\nРАСПАКОВКА: ок\r\n")) << run.out;
+  for (const auto& e : fs::directory_iterator(temp.path()))
+    ADD_FAILURE() << "left behind: " << zorvek::pathToUtf8(e.path());
+
+  // A copy whose trailer no longer adds up.
+  const std::wstring copy = temp.file(L"damaged.exe");
+  std::string bytes = zorvek::test::readFile(distInstaller());
+  bytes[bytes.size() - 24] ^= 1;
+  zorvek::test::writeFile(copy, bytes);
+  const ProgramRun damaged = runProgram(copy, L"/selftest", temp);
+  EXPECT_EQ(damaged.code, 1u);
+  EXPECT_EQ(damaged.out.find("НАГРУЗКА ПУСТА: границы не сходятся: "), 0u) << damaged.out;
+}
+
+TEST(SetupProgramTest, RelaunchArgumentsReadBackThroughTheShell) {
+  const auto options = [](auto edit) {
+    SetupOptions o;
+    edit(o);
+    return o;
+  };
+  const SetupOptions cases[] = {
+      options([](SetupOptions&) {}),
+      options([](SetupOptions& o) { o.uninstall = o.silent = true; }),
+      options([](SetupOptions& o) {
+        o.repair = o.silent = true;
+        o.driver = o.autostart = false;
+        o.installDir = L"C:\\Program Files\\ZORVEK Antivirus";
+      }),
+      options([](SetupOptions& o) { o.installDir = L"D:\\"; }),
+      options([](SetupOptions& o) { o.installDir = L"C:\\a  b\\\\"; }),
+      options([](SetupOptions& o) { o.installDir = L"C:\\x\" /uninstall \"y"; }),
+      options([](SetupOptions& o) { o.installDir = L"C:\\Папка с пробелами"; }),
+  };
+  for (const auto& o : cases) {
+    const std::wstring line = L"ZorvekSetup.exe " + relaunchArguments(o);
+    SCOPED_TRACE(zorvek::toUtf8(line));
+    int count = 0;
+    const zorvek::UniqueLocal<wchar_t**> argv(CommandLineToArgvW(line.c_str(), &count));
+    ASSERT_TRUE(argv);
+    const CommandLine back = parseCommandLine(std::vector<std::wstring>(argv.get(), argv.get() + count));
+    EXPECT_TRUE(back.unknown.empty());
+    EXPECT_EQ(back.options.uninstall, o.uninstall);
+    EXPECT_EQ(back.options.repair, o.repair);
+    EXPECT_EQ(back.options.silent, o.silent);
+    EXPECT_EQ(back.options.driver, o.driver);
+    EXPECT_EQ(back.options.autostart, o.autostart);
+    EXPECT_EQ(back.options.installDir, o.installDir);
+  }
+}
+
+TEST(SetupProgramTest, AdministratorCheckAndElevatedRun) {
+  EXPECT_EQ(isAdministrator(), IsUserAnAdmin() != FALSE);
+
+  // A program that cannot be started: the un-elevated copy reports 740.
+  const ElevatedRun missing = runElevated(L"C:\\no\\such\\program.exe", L"");
+  EXPECT_FALSE(missing.started);
+  EXPECT_NE(missing.error, 0u);
+  EXPECT_EQ(relaunchExitCode(missing.started, missing.error, missing.exitCode), kElevationRequired);
+
+  // The elevated copy's exit code comes back (the helper answers 2 to an unknown command).
+  const ElevatedRun run = runElevated(zorvek::test::helperProgram(), L"no-such-command x");
+  if (!run.started) GTEST_SKIP() << "ShellExecuteExW \"runas\" is not available here: " << run.error;
+  EXPECT_EQ(run.exitCode, 2u);
+  if (isAdministrator()) {
+    // Wine's user is always an administrator: the prompt, its refusal (1223) and a relaunch from
+    // an un-elevated copy cannot be shown here.
+    GTEST_SKIP() << "this user is an administrator: no relaunch to observe";
+  }
+}
+
+// The SIDs of the folder's access list, in order, and whether it is protected from inheritance.
+bool readAccessList(const std::wstring& path, std::vector<std::wstring>& sids, bool& isProtected) {
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  PACL dacl = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &dacl, nullptr, &raw) != ERROR_SUCCESS)
+    return false;
+  const zorvek::UniqueLocal<PSECURITY_DESCRIPTOR> sd(raw);
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(sd.get(), &control, &revision);
+  isProtected = control & SE_DACL_PROTECTED;
+  if (!dacl) return false;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, i, &ace)) return false;
+    zorvek::UniqueLocal<wchar_t*> text;
+    ConvertSidToStringSidW(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, text.put());
+    sids.push_back(text ? text.get() : L"?");
+  }
+  return true;
+}
+
+TEST(SetupProgramTest, PrivateFolderAdmitsOnlyTheUserAdministratorsAndSystem) {
+  TempDir temp;
+  const std::wstring path = temp.file(L"private");
+  ASSERT_TRUE(createPrivateFolder(path));
+  bool exists = false;
+  EXPECT_FALSE(createPrivateFolder(path, &exists));
+  EXPECT_TRUE(exists);
+
+  std::vector<std::wstring> sids;
+  bool isProtected = false;
+  if (!readAccessList(path, sids, isProtected) || sids.empty())
+    GTEST_SKIP() << "this file system keeps no access lists";
+  UniqueKernelHandle token;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()));
+  unsigned char buffer[256];
+  DWORD size = 0;
+  ASSERT_TRUE(GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size));
+  zorvek::UniqueLocal<wchar_t*> user;
+  ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, user.put()));
+  // Nobody else: not Everyone, not the Users group.
+  for (const auto& sid : sids) {
+    EXPECT_NE(sid, L"S-1-1-0");
+    EXPECT_NE(sid, L"S-1-5-32-545");
+  }
+  const std::vector<std::wstring> expected = {L"S-1-5-18", L"S-1-5-32-544", user.get()};
+  if (sids != expected && !isProtected) {
+    // Wine keeps no access lists: it turns them into the folder's mode bits and reads back a
+    // list made from those, so only the absence of other users shows.
+    GTEST_SKIP() << "access lists are not kept here (Wine maps them to mode bits)";
+  }
+  EXPECT_EQ(sids, expected);
+  EXPECT_TRUE(isProtected) << "nothing inherited from the temporary folder";
+}
+
+}  // namespace
+}  // namespace setup
