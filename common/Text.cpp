@@ -153,6 +153,27 @@ std::wstring fromUtf16Le(std::string_view bytes) {
   return out;
 }
 
+void appendQuotedArgument(std::wstring& line, std::wstring_view argument, bool alwaysQuote) {
+  if (!alwaysQuote && !argument.empty() &&
+      argument.find_first_of(L" \t\n\v\"") == std::wstring_view::npos) {
+    line += argument;
+    return;
+  }
+  line += L'"';
+  size_t backslashes = 0;
+  for (wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    line += c;
+  }
+  line.append(backslashes * 2, L'\\');
+  line += L'"';
+}
+
 std::string asciiLower(std::string_view text) {
   std::string out(text);
   for (auto& c : out)

@@ -24,6 +24,11 @@ std::wstring toWide(std::string_view text);
 std::string toUtf16Le(std::wstring_view text);
 std::wstring fromUtf16Le(std::string_view bytes);
 
+// Appends one command-line argument so that CommandLineToArgvW and the C runtime read it back
+// unchanged: as it is when it needs no quotes (and `alwaysQuote` is false), otherwise in double
+// quotes with backslashes doubled where they precede a quote.
+void appendQuotedArgument(std::wstring& line, std::wstring_view argument, bool alwaysQuote = false);
+
 // ASCII-only lower-casing: bytes/characters outside A-Z stay as they are.
 std::string asciiLower(std::string_view text);
 std::wstring asciiLower(std::wstring_view text);

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "common/Text.h"
 #include "common/Version.h"
 
 namespace setup {
@@ -138,21 +139,10 @@ std::wstring relaunchArguments(const SetupOptions& options) {
   if (!options.driver) out += L" /nodriver";
   if (!options.autostart) out += L" /noautostart";
   if (!options.installDir.empty()) {
-    // Quoted as CommandLineToArgvW reads it back: a folder with spaces stays one argument, and
-    // "D:\" keeps its backslash instead of escaping the closing quote.
-    out += L" /dir=\"";
-    size_t backslashes = 0;
-    for (wchar_t c : options.installDir) {
-      if (c == L'\\') {
-        ++backslashes;
-        continue;
-      }
-      out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-      backslashes = 0;
-      out += c;
-    }
-    out.append(backslashes * 2, L'\\');
-    out += L'"';
+    // Always quoted, so a folder with spaces stays one argument; the quoting also keeps "D:\"
+    // from escaping its closing quote.
+    out += L" /dir=";
+    zorvek::appendQuotedArgument(out, options.installDir, true);
   }
   return out;
 }

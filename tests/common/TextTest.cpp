@@ -49,6 +49,28 @@ TEST(TextTest, Utf16LittleEndian) {
   EXPECT_EQ(lone[1], L'A');
 }
 
+TEST(TextTest, QuotedArguments) {
+  const struct {
+    std::wstring argument;
+    bool always;
+    std::wstring quoted;
+  } cases[] = {
+      {L"plain", false, L"plain"},
+      {L"plain", true, L"\"plain\""},
+      {L"", false, L"\"\""},
+      {L"a b", false, L"\"a b\""},
+      {L"a\"b", false, L"\"a\\\"b\""},
+      {L"C:\\a\\b", false, L"C:\\a\\b"},           // backslashes alone stay as they are
+      {L"D:\\", true, L"\"D:\\\\\""},                 // ...but not before the closing quote
+      {L"a\\\"b c", false, L"\"a\\\\\\\"b c\""},  // and not before a quote inside
+  };
+  for (const auto& c : cases) {
+    std::wstring line = L"x ";
+    appendQuotedArgument(line, c.argument, c.always);
+    EXPECT_EQ(line, L"x " + c.quoted) << toUtf8(c.argument);
+  }
+}
+
 TEST(TextTest, AsciiLowerLeavesOtherCharactersAlone) {
   EXPECT_EQ(asciiLower(std::string("AbC-Я-Z")), "abc-Я-z");
   EXPECT_EQ(asciiLower(std::wstring(L"ABC\u0416")), std::wstring(L"abc\u0416"));

@@ -70,7 +70,7 @@ TEST_F(MkpayloadTest, RefusesWhatTheInstallerWouldNotTake) {
   const std::wstring file = write(L"a.txt", "a");
   const std::wstring output = dir_.file(L"dist.exe");
   ASSERT_EQ(run({output, image, file}).code, 0);
-  const std::wstring device = write(L"con.txt", "x");
+  const std::wstring dots = write(L"a..b.txt", "x");
   const struct {
     const char* what;
     std::vector<std::wstring> args;
@@ -80,8 +80,8 @@ TEST_F(MkpayloadTest, RefusesWhatTheInstallerWouldNotTake) {
        "mkpayload: the image already carries a payload: " + toUtf8(output) + "\n"},
       {"two entries of one name", {dir_.file(L"x.exe"), image, file, file},
        "mkpayload: two entries named \"a.txt\"\n"},
-      {"a device name", {dir_.file(L"x.exe"), image, device},
-       "mkpayload: the installer would refuse the name \"con.txt\" (" + toUtf8(device) + ")\n"},
+      {"two dots in a row", {dir_.file(L"x.exe"), image, dots},
+       "mkpayload: the installer would refuse the name \"a..b.txt\" (" + toUtf8(dots) + ")\n"},
       {"a missing file", {dir_.file(L"x.exe"), image, dir_.file(L"missing")}, ""},
       {"a missing image", {dir_.file(L"x.exe"), dir_.file(L"missing"), file}, ""},
   };
@@ -98,7 +98,7 @@ TEST_F(MkpayloadTest, RefusesWhatTheInstallerWouldNotTake) {
   // The failed runs left the earlier installer alone and no temporary behind.
   size_t files = 0;
   for (const auto& e : fs::directory_iterator(dir_.path())) files += e.is_regular_file();
-  EXPECT_EQ(files, 6u);  // ZorvekSetup.exe a.txt dist.exe con.txt out.txt err.txt
+  EXPECT_EQ(files, 6u);  // ZorvekSetup.exe a.txt dist.exe a..b.txt out.txt err.txt
 }
 
 TEST_F(MkpayloadTest, RefusesSpecialFiles) {

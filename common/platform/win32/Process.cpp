@@ -2,31 +2,12 @@
 
 #include "common/platform/win32/Handle.h"
 
+#include "common/Text.h"
+
 namespace zorvek {
 namespace {
 
 HANDLE asHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
-
-// Quotes one argument so that the CRT's parser gives it back unchanged.
-void appendQuoted(std::wstring& line, const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-    line += arg;
-    return;
-  }
-  line += L'"';
-  size_t backslashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    line += c;
-  }
-  line.append(backslashes * 2, L'\\');
-  line += L'"';
-}
 
 }  // namespace
 
@@ -45,7 +26,7 @@ bool ChildProcess::start(const std::vector<std::wstring>& args, std::string* err
   std::wstring line;
   for (const auto& a : args) {
     if (!line.empty()) line += L' ';
-    appendQuoted(line, a);
+    appendQuotedArgument(line, a);
   }
   STARTUPINFOW si{};
   si.cb = sizeof si;
