@@ -6,37 +6,12 @@
 #include <vector>
 
 #include "common/Text.h"
+#include "common/platform/win32/Handle.h"
 #include "service/firewall/Firewall.h"
 #include "service/firewall/FirewallRules.h"
 
 namespace zorvek::fw {
 namespace {
-
-// Owns one reference.
-template <typename T>
-class ComPtr {
- public:
-  ComPtr() = default;
-  ~ComPtr() { reset(); }
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-
-  T* get() const { return p_; }
-  T* operator->() const { return p_; }
-  explicit operator bool() const { return p_ != nullptr; }
-  T** put() {
-    reset();
-    return &p_;
-  }
-  void** putVoid() { return reinterpret_cast<void**>(put()); }
-  void reset() {
-    if (p_) p_->Release();
-    p_ = nullptr;
-  }
-
- private:
-  T* p_ = nullptr;
-};
 
 class Bstr {
  public:
@@ -107,7 +82,7 @@ HRESULT forEachRule(INetFwRules* rules, Visit visit) {
   HRESULT hr = rules->get__NewEnum(unknown.put());
   if (FAILED(hr = orNoObject(hr, bool(unknown)))) return hr;
   ComPtr<IEnumVARIANT> items;
-  hr = unknown->QueryInterface(IID_IEnumVARIANT, items.putVoid());
+  hr = unknown.as(items);
   if (FAILED(hr = orNoObject(hr, bool(items)))) return hr;
   for (size_t n = 0; n < kMaxRulesVisited; ++n) {
     Variant item;
