@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include <emmintrin.h>
+#include "common/Intrinsics.h"
 
 namespace zorvek {
 namespace {
@@ -213,16 +213,17 @@ std::string pathToUtf8(const std::filesystem::path& path) {
 
 std::wstring pathToWide(const std::filesystem::path& path) { return toWide(pathToUtf8(path)); }
 
-// 16 bytes at a time with SSE2, which every x86-64 has: signature lookups write one per hit.
 void appendHex(std::string& out, const uint8_t* p, size_t n) {
   const size_t at = out.size();
   out.resize(at + 2 * n);
   char* d = out.data() + at;
+  size_t i = 0;
+#if defined(ZORVEK_HAVE_SSE2)
+  // 16 bytes at a time: signature lookups write one digest per hit.
   auto toHex = [](__m128i x) {
     const __m128i letter = _mm_cmpgt_epi8(x, _mm_set1_epi8(9));
     return _mm_add_epi8(_mm_add_epi8(x, _mm_set1_epi8('0')), _mm_and_si128(letter, _mm_set1_epi8('a' - '0' - 10)));
   };
-  size_t i = 0;
   for (; i + 16 <= n; i += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
     const __m128i hi = toHex(_mm_and_si128(_mm_srli_epi16(v, 4), _mm_set1_epi8(0x0F)));
@@ -230,6 +231,7 @@ void appendHex(std::string& out, const uint8_t* p, size_t n) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 2 * i), _mm_unpacklo_epi8(hi, lo));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 2 * i + 16), _mm_unpackhi_epi8(hi, lo));
   }
+#endif
   static const char digits[] = "0123456789abcdef";
   for (; i < n; ++i) {
     d[2 * i] = digits[p[i] >> 4];

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/Intrinsics.h"
+#include "common/Text.h"
 
 namespace zorvek {
 namespace {
@@ -62,6 +63,24 @@ TEST(HexDigestTest, DecodesDigestsOfEachLength) {
       back += kDigits[out[i] & 15];
     }
     EXPECT_EQ(back, c.bytes);
+  }
+}
+
+// Lengths around the 16-byte blocks, over every byte value, after text already in the string.
+TEST(HexDigestTest, AppendHexWritesLowerCaseAroundBlockEdges) {
+  uint8_t bytes[256];
+  for (int i = 0; i < 256; ++i) bytes[i] = static_cast<uint8_t>(255 - i);
+  for (const size_t n : {0u, 1u, 15u, 16u, 17u, 31u, 32u, 33u, 256u}) {
+    SCOPED_TRACE(n);
+    std::string expected = "x:";
+    for (size_t i = 0; i < n; ++i) {
+      static const char kDigits[] = "0123456789abcdef";
+      expected += kDigits[bytes[i] >> 4];
+      expected += kDigits[bytes[i] & 15];
+    }
+    std::string out = "x:";
+    appendHex(out, bytes, n);
+    EXPECT_EQ(out, expected);
   }
 }
 
