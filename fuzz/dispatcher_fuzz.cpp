@@ -11,7 +11,7 @@
 #include "common/Messages.h"
 #include "common/Text.h"
 #include "common/platform/System.h"
-#include "service/ScanWorker.h"
+#include "service/engine/ScanWorker.h"
 #include "service/main/Dispatcher.h"
 
 using namespace zorvek;

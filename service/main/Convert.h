@@ -5,7 +5,7 @@
 
 #include "common/Messages.h"
 #include "service/QuarantineStore.h"
-#include "service/ScanWorker.h"
+#include "service/engine/ScanWorker.h"
 #include "service/ServiceConfig.h"
 
 namespace zorvek::svc {

@@ -11,7 +11,7 @@
 #include "common/Messages.h"
 #include "common/platform/Event.h"
 #include "common/platform/Pipe.h"
-#include "service/ScanWorker.h"
+#include "service/engine/ScanWorker.h"
 
 namespace zorvek::svc {
 

@@ -12,7 +12,7 @@
 #include "common/Text.h"
 #include "common/platform/Event.h"
 #include "common/platform/Pipe.h"
-#include "service/ScanWorker.h"
+#include "service/engine/ScanWorker.h"
 #include "service/main/Dispatcher.h"
 #include "service/main/HostPlatform.h"
 

@@ -1,4 +1,4 @@
-#include "service/ScanWorker.h"
+#include "service/engine/ScanWorker.h"
 
 #include <gtest/gtest.h>
 
@@ -183,7 +183,7 @@ TEST_F(ScanWorkerTest, ScanRunsThroughItsStatesAndRecordsTheResult) {
   writeSettings("LastScanUtc=5\nLastThreatCount=7\n");
   StateLog states;
   EngineHooks hooks;
-  hooks.stateChanged = [&](ScanWorker&, const std::wstring& s) { states.add(s); };
+  hooks.stateChanged = [&](const std::wstring& s) { states.add(s); };
   ScanWorker& w = initEngine(hooks);
   EXPECT_NE(log().find("[INF] signatures loaded: 1 entries, version t1\n"), std::string::npos);
   scanCorpus(w);
@@ -241,8 +241,8 @@ TEST_F(ScanWorkerTest, CancelDuringCountingOrScanningEndsCancelled) {
     SCOPED_TRACE(toUtf8(when));
     writeSettings("LastScanUtc=5\nLastThreatCount=7\n");
     EngineHooks hooks;
-    hooks.stateChanged = [when](ScanWorker& w, const std::wstring& s) {
-      if (s == when) w.cancelScan();
+    hooks.stateChanged = [this, when](const std::wstring& s) {
+      if (s == when) engine_->cancelScan();
     };
     ScanWorker& w = initEngine(hooks);
     scanCorpus(w);
@@ -261,7 +261,7 @@ TEST_F(ScanWorkerTest, SecondRequestIsRefusedWhileAScanRuns) {
   writeSettings();
   Gate entered, release;
   EngineHooks hooks;
-  hooks.stateChanged = [&](ScanWorker&, const std::wstring& s) {
+  hooks.stateChanged = [&](const std::wstring& s) {
     if (s == L"scanning") {
       entered.open();
       release.wait();
@@ -378,7 +378,7 @@ TEST_F(ScanWorkerTest, FlippingTheWebShieldRunsItAtOnce) {
   writeSettings();
   Gate ran;
   EngineHooks hooks;
-  hooks.webShield = [&](ScanWorker&) { ran.open(); };
+  hooks.webShield = [&](WebShieldAccess&) { ran.open(); };
   ScanWorker& w = initEngine(hooks);
   ASSERT_TRUE(w.start());
   ServiceConfig c = w.snapshotConfig();
@@ -394,7 +394,7 @@ TEST_F(ScanWorkerTest, ReloadDuringAScanLeavesTheScanOnItsDatabase) {
   Gate entered, release;
   bool block = true;
   EngineHooks hooks;
-  hooks.stateChanged = [&](ScanWorker&, const std::wstring& s) {
+  hooks.stateChanged = [&](const std::wstring& s) {
     if (s == L"scanning" && block) {
       entered.open();
       release.wait();
@@ -427,21 +427,21 @@ TEST_F(ScanWorkerTest, StopsWithinASecondWithEveryThreadRunning) {
   writeSettings("ScheduledScan=1\n");
   Gate scanning;
   EngineHooks hooks;
-  hooks.connectMinifilter = [](ScanWorker&, std::string* error) {
+  hooks.connectMinifilter = [](RealTimeAccess&, std::string* error) {
     *error = "no driver";
     return false;
   };
-  hooks.realTimeWatch = [](ScanWorker& w) {
+  hooks.realTimeWatch = [](RealTimeAccess& w) {
     while (!w.waitForStop(60'000)) {
     }
   };
-  hooks.liveUpdate = [](ScanWorker&, std::string*) { return true; };
-  hooks.webShield = [](ScanWorker&) {};
+  hooks.liveUpdate = [](LiveUpdateAccess&, std::string*) { return true; };
+  hooks.webShield = [](WebShieldAccess&) {};
   // A scan busy with one long file: it must notice the stop too.
-  hooks.stateChanged = [&](ScanWorker& w, const std::wstring& s) {
+  hooks.stateChanged = [&](const std::wstring& s) {
     if (s == L"scanning") {
       scanning.open();
-      w.waitForStop(60'000);
+      engine_->waitForStop(60'000);
     }
   };
   ScanWorker& w = initEngine(hooks);
@@ -564,7 +564,7 @@ TEST_F(ScanWorkerTest, OneShotUpdatesRefuseASecondRunAndKeepTheirError) {
   writeSettings();
   Gate entered, release;
   EngineHooks hooks;
-  hooks.liveUpdate = [&](ScanWorker&, std::string* error) {
+  hooks.liveUpdate = [&](LiveUpdateAccess&, std::string* error) {
     entered.open();
     release.wait();
     *error = "all feeds unavailable";

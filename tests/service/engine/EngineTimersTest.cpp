@@ -1,4 +1,4 @@
-#include "service/EngineTimers.h"
+#include "service/engine/EngineTimers.h"
 
 #include <gtest/gtest.h>
 

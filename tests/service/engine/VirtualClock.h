@@ -7,7 +7,7 @@
 #include <functional>
 #include <map>
 
-#include "service/EngineTimers.h"
+#include "service/engine/EngineTimers.h"
 
 namespace zorvek::svc::test {
 
