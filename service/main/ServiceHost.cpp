@@ -31,14 +31,14 @@ const char kUsageText[] =
 
 namespace {
 
+// All that the control and console handlers reach: they run on threads of their own and may
+// fire at any moment, even during exit. The engine belongs to the run mode that started it.
 std::atomic<bool> g_stopping{false};
-// Created once, before any handler can fire, and never replaced nor destroyed: the control
-// handlers run on threads of their own and may signal it at any moment, even during exit.
+// Created once, before any handler can fire, and never replaced nor destroyed.
 Event& stopEvent() {
   static Event* event = new Event(Event::Reset::Manual, false);
   return *event;
 }
-std::unique_ptr<ScanWorker> g_engine;
 
 void print(const std::wstring& text) { host::printLine(text); }
 void print(const std::string& utf8) { host::printLine(toWide(utf8)); }
@@ -50,8 +50,8 @@ DispatcherOptions dispatcherOptions() {
   return options;
 }
 
-int servePipe() {
-  Dispatcher dispatcher(*g_engine, dispatcherOptions());
+int servePipe(ScanWorker& engine) {
+  Dispatcher dispatcher(engine, dispatcherOptions());
   ipc::PipeServer server;
   runPipeServer(server, stopEvent(), g_stopping, dispatcher);
   return 0;
@@ -64,16 +64,17 @@ void serviceMain() {
   host::reportStatus(host::ServiceState::StartPending, 0, 30000);
   logStatus("initialising");
   std::string error;
-  if (!startEngine(&error)) {
+  std::unique_ptr<ScanWorker> engine = startEngine(&error);
+  if (!engine) {
     logError("startup failed: " + error);
     host::reportStatus(host::ServiceState::Stopped, 1066);  // ERROR_SERVICE_SPECIFIC_ERROR
     return;
   }
   host::reportStatus(host::ServiceState::Running);
   logStatus("running");
-  servePipe();
+  servePipe(*engine);
   host::reportStatus(host::ServiceState::StopPending, 0, 30000);
-  stopEngine();
+  stopEngine(engine);
   host::reportStatus(host::ServiceState::Stopped);
 }
 
@@ -90,15 +91,16 @@ int runAsService() {
 int runConsole() {
   host::installConsoleStopHandler(requestStop);
   std::string error;
-  if (!startEngine(&error)) {
+  std::unique_ptr<ScanWorker> engine = startEngine(&error);
+  if (!engine) {
     logError("startup failed: " + error);
     print("запуск не удался: " + error);
     return 1;
   }
   logInfo("running in console mode (Ctrl+C to stop)");
   print(L"служба запущена в консольном режиме. Ctrl+C для остановки.");
-  servePipe();
-  stopEngine();
+  servePipe(*engine);
+  stopEngine(engine);
   logInfo("stopped");
   return 0;
 }
@@ -227,46 +229,43 @@ void requestStop() {
   stopEvent().set();
 }
 
-bool startEngine(std::string* error) {
+std::unique_ptr<ScanWorker> startEngine(std::string* error, EngineOptions options) {
   const auto failWith = [&](std::string text) {
     if (error) *error = std::move(text);
-    return false;
+    return nullptr;
   };
   if (!stopEvent().valid()) return failWith("CreateEvent failed");
+  std::unique_ptr<ScanWorker> engine;
   try {
-    g_engine.reset();
-    g_engine = std::make_unique<ScanWorker>();
+    engine = std::make_unique<ScanWorker>(std::move(options));
   } catch (const std::exception& e) {
     return failWith(std::string("out of memory: ") + e.what());
   }
   try {
     logInfo("engine: creating worker");
     std::string why;
-    if (!g_engine->init(&why)) {
+    if (!engine->init(&why)) {
       logError("engine: init failed: " + why);
-      g_engine.reset();
       return failWith(why);
     }
     logInfo("engine: worker initialised");
-    if (!g_engine->start(&why)) {
+    if (!engine->start(&why)) {
       logError("engine: start failed: " + why);
-      g_engine.reset();
       return failWith(why);
     }
     logInfo("engine: started");
-    return true;
+    return engine;
   } catch (const std::exception& e) {
     const std::string why = std::string("worker threw: ") + e.what();
     logError("engine: " + why);
-    g_engine.reset();
     return failWith(why);
   }
 }
 
-void stopEngine() {
-  if (!g_engine) return;
-  g_engine->stop();
-  g_engine.reset();
+void stopEngine(std::unique_ptr<ScanWorker>& engine) {
+  if (!engine) return;
+  engine->stop();
+  engine.reset();
 }
 
 int serviceProgramMain(const std::vector<std::wstring>& args) {

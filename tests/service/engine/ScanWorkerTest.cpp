@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -585,6 +586,99 @@ TEST_F(ScanWorkerTest, OneShotUpdatesRefuseASecondRunAndKeepTheirError) {
   EXPECT_FALSE(w.liveUpdateRunning());
   EXPECT_EQ(w.lastLiveUpdateError(), "all feeds unavailable");
   engine_.reset();
+}
+
+TEST_F(ScanWorkerTest, RealTimeHooksJudgeAndReportThroughTheirView) {
+  for (const bool withDatabase : {true, false}) {
+    SCOPED_TRACE(withDatabase ? "with a database" : "without a database");
+    if (!withDatabase) removeFile(dbPath_);
+    writeSettings();
+    Gate watched;
+    bool hadScanner = false, filtered = false, blocked = false;
+    int disconnects = 0;
+    EngineHooks hooks;
+    hooks.connectMinifilter = [&](RealTimeAccess& rt, std::string*) {
+      blocked = !rt.realTimeCheck(dropper_);  // the kernel path's question
+      return true;
+    };
+    hooks.disconnectMinifilter = [&] { ++disconnects; };
+    hooks.realTimeWatch = [&](RealTimeAccess& rt) {
+      const auto scanner = rt.makeScanner();
+      hadScanner = scanner != nullptr;
+      if (scanner) {
+        filtered = scanner->shouldScan(dropper_) && !scanner->shouldScan(inCorpus(L"notes.txt"));
+        rt.addRealTimeDetection(scanner->evaluate(dropper_));
+      }
+      watched.open();
+      while (!rt.waitForStop(60'000)) {
+      }
+      EXPECT_TRUE(rt.stopping());
+    };
+    ScanWorker& w = initEngine(hooks);
+    ASSERT_TRUE(w.start());
+    ASSERT_TRUE(watched.wait());
+    EXPECT_EQ(hadScanner, withDatabase);
+    EXPECT_EQ(filtered, withDatabase);
+    EXPECT_EQ(blocked, withDatabase);
+    const auto reported = w.takeRealTimeDetections();
+    EXPECT_EQ(reported.size(), withDatabase ? 2u : 0u);  // the kernel path's and the watcher's
+    for (const auto& r : reported) EXPECT_EQ(r.path, dropper_);
+    w.stop();
+    EXPECT_EQ(disconnects, 1);
+    EXPECT_NE(log().find("[INF] minifilter connected, kernel protection active\n"),
+              std::string::npos);
+    engine_.reset();
+  }
+}
+
+TEST_F(ScanWorkerTest, UpdateHooksReachSettingsSignaturesAndTheInstallerThroughTheirViews) {
+  writeSettings();
+  EngineHooks hooks;
+  hooks.liveUpdate = [&](LiveUpdateAccess& live, std::string* error) {
+    EXPECT_EQ(live.liveDatabasePath(), inData(L"signatures.live.txt"));
+    EXPECT_EQ(live.unixMs(), kNowMs);
+    EXPECT_EQ(live.snapshotConfig().signatureDb, dbPath_);
+    test::writeFile(live.liveDatabasePath(), hash::sha256File(tool_, 65536) + "\n");
+    return live.reloadSignatures(error) && live.recordLiveUpdate(error);
+  };
+  std::wstring offered;
+  hooks.selfUpdate = [&](SelfUpdateAccess& self, std::string* error) {
+    EXPECT_EQ(self.dataFolder(), data_);
+    if (offered.empty()) {
+      *error = "no update server";
+      return false;
+    }
+    self.setDownloadedInstaller(offered);
+    return true;
+  };
+  ScanWorker& w = initEngine(hooks);
+  const auto waitFor = [](const std::function<bool()>& busy) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (busy() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return !busy();
+  };
+
+  std::string error;
+  ASSERT_TRUE(w.startLiveUpdate(&error)) << error;
+  ASSERT_TRUE(waitFor([&] { return w.liveUpdateRunning(); }));
+  EXPECT_EQ(w.lastLiveUpdateError(), "");
+  EXPECT_EQ(w.database()->info().count, 2u);
+  EXPECT_EQ(w.snapshotConfig().lastLiveUpdateUtc, kNowMs / 1000);
+  EXPECT_EQ(savedSettings().lastLiveUpdateUtc, kNowMs / 1000);
+
+  offered = data_ + pathSeparator() + L"updates" + pathSeparator() + L"ZorvekSetup-9.9.exe";
+  ASSERT_TRUE(w.startSelfUpdate(&error)) << error;
+  ASSERT_TRUE(waitFor([&] { return w.selfUpdateRunning(); }));
+  EXPECT_EQ(w.downloadedInstaller(), offered);
+  EXPECT_EQ(w.lastSelfUpdateError(), "");
+  // A later check that fails forgets the earlier installer.
+  offered.clear();
+  ASSERT_TRUE(w.startSelfUpdate(&error)) << error;
+  ASSERT_TRUE(waitFor([&] { return w.selfUpdateRunning(); }));
+  EXPECT_EQ(w.downloadedInstaller(), L"");
+  EXPECT_EQ(w.lastSelfUpdateError(), "no update server");
 }
 
 }  // namespace
