@@ -4,9 +4,10 @@
 #include <vector>
 
 #include "common/Messages.h"
+#include "service/FileScanner.h"
 #include "service/QuarantineStore.h"
-#include "service/engine/ScanWorker.h"
 #include "service/ServiceConfig.h"
+#include "service/engine/DetectionStore.h"
 
 namespace zorvek::svc {
 
