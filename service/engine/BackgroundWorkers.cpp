@@ -2,17 +2,10 @@
 
 #include <exception>
 
+#include "common/Fail.h"
 #include "common/Logger.h"
 
 namespace zorvek::svc {
-namespace {
-
-bool fail(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-  return false;
-}
-
-}  // namespace
 
 std::string OneShotJob::lastError() const {
   std::lock_guard lock(mutex_);

@@ -5,17 +5,13 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/Fail.h"
 #include "common/Logger.h"
 #include "common/Text.h"
 #include "common/platform/File.h"
 
 namespace zorvek::svc {
 namespace {
-
-bool fail(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-  return false;
-}
 
 constexpr auto kCancelPoll = std::chrono::milliseconds(100);
 

@@ -3,20 +3,13 @@
 #include <exception>
 
 #include "common/DataPaths.h"
+#include "common/Fail.h"
 #include "common/Hash.h"
 #include "common/Logger.h"
 #include "common/Text.h"
 #include "common/platform/File.h"
 
 namespace zorvek::svc {
-namespace {
-
-bool fail(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-  return false;
-}
-
-}  // namespace
 
 ScanWorker::ScanWorker(EngineOptions options)
     : hooks_(std::move(options.hooks)),

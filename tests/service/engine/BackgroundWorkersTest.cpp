@@ -4,46 +4,22 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 
+#include "Gate.h"
 #include "VirtualClock.h"
 
 namespace zorvek::svc {
 namespace {
 
+using zorvek::test::Gate;
+
 constexpr uint64_t kDayMs = 86'400'000;
 constexpr uint64_t kMidnight = 1796601600ull * 1000;  // 2026-12-07 00:00:00 UTC
 
-class Gate {
- public:
-  void open() {
-    {
-      std::lock_guard lock(mutex_);
-      open_ = true;
-    }
-    cv_.notify_all();
-  }
-  bool wait() {
-    std::unique_lock lock(mutex_);
-    return cv_.wait_for(lock, std::chrono::seconds(20), [&] { return open_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool open_ = false;
-};
-
 bool waitUntilIdle(const OneShotJob& job) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (job.running()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
+  return zorvek::test::waitUntil([&] { return !job.running(); });
 }
 
 TEST(BackgroundWorkersTest, OneShotJobsRunOneAtATimeAndKeepOrClearTheirOutcome) {

@@ -4,10 +4,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
+#include "Gate.h"
 #include "TestUtil.h"
 #include "VirtualClock.h"
 #include "common/Hash.h"
@@ -47,12 +46,7 @@ class ScanControllerTest : public ::testing::Test {
     return *controller_;
   }
   static bool waitIdle(const ScanController& c) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (c.running()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return zorvek::test::waitUntil([&] { return !c.running(); });
   }
 
   zorvek::test::TempDir dir_;
@@ -143,29 +137,18 @@ TEST_F(ScanControllerTest, RefusalsLeaveNoTrace) {
 }
 
 TEST_F(ScanControllerTest, StopCancelsTheRunningScanAndJoinsIt) {
-  std::mutex m;
-  std::condition_variable cv;
-  bool scanning = false, stopBegun = false;
+  zorvek::test::Gate scanning, stopBegun;
   ScanControllerOptions o;
   o.stateChanged = [&](const std::wstring& s) {
     if (s != L"scanning") return;
-    std::unique_lock lock(m);
-    scanning = true;
-    cv.notify_all();
-    cv.wait_for(lock, std::chrono::seconds(20), [&] { return stopBegun; });
+    scanning.open();
+    stopBegun.wait();
   };
   ScanController& c = make(o);
   ASSERT_TRUE(c.request(kScopeQuick, {}));
-  {
-    std::unique_lock lock(m);
-    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return scanning; }));
-  }
+  ASSERT_TRUE(scanning.wait());
   c.beginStop();
-  {
-    std::lock_guard lock(m);
-    stopBegun = true;
-  }
-  cv.notify_all();
+  stopBegun.open();
   const auto t0 = std::chrono::steady_clock::now();
   c.join();
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));

@@ -3,13 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <thread>
 
+#include "Gate.h"
 #include "TestUtil.h"
 #include "common/Hash.h"
 #include "common/Logger.h"
@@ -28,26 +27,7 @@ class PinnedClock : public SystemClock {
   uint64_t unixMs() override { return kNowMs; }
 };
 
-// One-shot latch between the test and an engine thread.
-class Gate {
- public:
-  void open() {
-    {
-      std::lock_guard lock(mutex_);
-      open_ = true;
-    }
-    cv_.notify_all();
-  }
-  bool wait(std::chrono::seconds limit = std::chrono::seconds(20)) {
-    std::unique_lock lock(mutex_);
-    return cv_.wait_for(lock, limit, [&] { return open_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool open_ = false;
-};
+using zorvek::test::Gate;
 
 class ScanWorkerTest : public ::testing::Test {
  protected:
@@ -111,12 +91,7 @@ class ScanWorkerTest : public ::testing::Test {
   }
 
   static bool waitIdle(const ScanWorker& w) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (w.scanRunning()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return test::waitUntil([&] { return !w.scanRunning(); });
   }
   void scanCorpus(ScanWorker& w) {
     std::string error;
@@ -579,11 +554,7 @@ TEST_F(ScanWorkerTest, OneShotUpdatesRefuseASecondRunAndKeepTheirError) {
   EXPECT_FALSE(w.startLiveUpdate(&error));
   EXPECT_EQ(error, "обновление уже выполняется");
   release.open();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (w.liveUpdateRunning() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  EXPECT_FALSE(w.liveUpdateRunning());
+  EXPECT_TRUE(test::waitUntil([&] { return !w.liveUpdateRunning(); }));
   EXPECT_EQ(w.lastLiveUpdateError(), "all feeds unavailable");
   engine_.reset();
 }
@@ -652,17 +623,10 @@ TEST_F(ScanWorkerTest, UpdateHooksReachSettingsSignaturesAndTheInstallerThroughT
     return true;
   };
   ScanWorker& w = initEngine(hooks);
-  const auto waitFor = [](const std::function<bool()>& busy) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (busy() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return !busy();
-  };
 
   std::string error;
   ASSERT_TRUE(w.startLiveUpdate(&error)) << error;
-  ASSERT_TRUE(waitFor([&] { return w.liveUpdateRunning(); }));
+  ASSERT_TRUE(test::waitUntil([&] { return !w.liveUpdateRunning(); }));
   EXPECT_EQ(w.lastLiveUpdateError(), "");
   EXPECT_EQ(w.database()->info().count, 2u);
   EXPECT_EQ(w.snapshotConfig().lastLiveUpdateUtc, kNowMs / 1000);
@@ -670,13 +634,13 @@ TEST_F(ScanWorkerTest, UpdateHooksReachSettingsSignaturesAndTheInstallerThroughT
 
   offered = data_ + pathSeparator() + L"updates" + pathSeparator() + L"ZorvekSetup-9.9.exe";
   ASSERT_TRUE(w.startSelfUpdate(&error)) << error;
-  ASSERT_TRUE(waitFor([&] { return w.selfUpdateRunning(); }));
+  ASSERT_TRUE(test::waitUntil([&] { return !w.selfUpdateRunning(); }));
   EXPECT_EQ(w.downloadedInstaller(), offered);
   EXPECT_EQ(w.lastSelfUpdateError(), "");
   // A later check that fails forgets the earlier installer.
   offered.clear();
   ASSERT_TRUE(w.startSelfUpdate(&error)) << error;
-  ASSERT_TRUE(waitFor([&] { return w.selfUpdateRunning(); }));
+  ASSERT_TRUE(test::waitUntil([&] { return !w.selfUpdateRunning(); }));
   EXPECT_EQ(w.downloadedInstaller(), L"");
   EXPECT_EQ(w.lastSelfUpdateError(), "no update server");
 }
