@@ -57,10 +57,10 @@ struct EngineOptions {
   EngineHooks hooks;
 };
 
-class ScanWorker : private RealTimeAccess,
-                   private LiveUpdateAccess,
-                   private SelfUpdateAccess,
-                   private WebShieldAccess {
+class ScanWorker final : private RealTimeAccess,
+                         private LiveUpdateAccess,
+                         private SelfUpdateAccess,
+                         private WebShieldAccess {
  public:
   explicit ScanWorker(EngineOptions options = {});
   ~ScanWorker();  // runs stop()
