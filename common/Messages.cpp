@@ -95,6 +95,18 @@ void readQuarantineRecord(WireReader& r, QuarantineRecord& q) {
   q.time = r.u64();
 }
 
+// Settings by value type: a flag is a bool, the hour a u32, counts u64.
+void put(WireWriter& w, bool v) { w.boolean(v); }
+void put(WireWriter& w, uint32_t v) { w.u32(v); }
+void put(WireWriter& w, uint64_t v) { w.u64(v); }
+void put(WireWriter& w, const std::wstring& v) { w.wstring(v); }
+void put(WireWriter& w, const std::string& v) { w.string(v); }
+void get(WireReader& r, bool& v) { v = r.boolean(); }
+void get(WireReader& r, uint32_t& v) { v = r.u32(); }
+void get(WireReader& r, uint64_t& v) { v = r.u64(); }
+void get(WireReader& r, std::wstring& v) { v = r.wstring(); }
+void get(WireReader& r, std::string& v) { v = r.string(); }
+
 }  // namespace
 
 const char* opcodeName(uint32_t opcode) {
@@ -280,31 +292,17 @@ bool decodeQuarantineList(std::string_view payload, std::vector<QuarantineRecord
 
 std::string encodeConfigPayload(const ConfigPayload& c) {
   WireWriter w;
-  w.boolean(c.protectionEnabled).boolean(c.realTimeEnabled).boolean(c.scanArchives);
-  w.boolean(c.scanRemovable).boolean(c.showThreatModal).boolean(c.quarantineOnDetect);
-  w.boolean(c.scheduledScan).u32(c.scheduledHour).u64(c.lastScanUtc).u64(c.lastThreatCount);
-  w.wstring(c.signatureDb).wstring(c.quarantineDir);
-  w.boolean(c.liveUpdates).u64(c.lastLiveUpdateUtc).boolean(c.webShield);
+  forEachSetting([&](const auto& field) {
+    if (field.onWire) put(w, c.*field.member);
+  });
   return w.take();
 }
 
 bool decodeConfigPayload(std::string_view payload, ConfigPayload& out) {
   return decodeInto(payload, out, out, [](WireReader& r, ConfigPayload& c) {
-    c.protectionEnabled = r.boolean();
-    c.realTimeEnabled = r.boolean();
-    c.scanArchives = r.boolean();
-    c.scanRemovable = r.boolean();
-    c.showThreatModal = r.boolean();
-    c.quarantineOnDetect = r.boolean();
-    c.scheduledScan = r.boolean();
-    c.scheduledHour = r.u32();
-    c.lastScanUtc = r.u64();
-    c.lastThreatCount = r.u64();
-    c.signatureDb = r.wstring();
-    c.quarantineDir = r.wstring();
-    c.liveUpdates = r.boolean();
-    c.lastLiveUpdateUtc = r.u64();
-    c.webShield = r.boolean();
+    forEachSetting([&](const auto& field) {
+      if (field.onWire) get(r, c.*field.member);
+    });
   });
 }
 

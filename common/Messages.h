@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Settings.h"
+
 namespace zorvek::ipc {
 
 // Opcodes. A successful reply carries the request's opcode, an error reply kOpError.
@@ -190,28 +192,13 @@ std::string encodeQuarantineList(const std::vector<QuarantineRecord>& list);
 [[nodiscard]] bool decodeQuarantineList(std::string_view payload, std::vector<QuarantineRecord>& list);
 
 // --- GetConfig (11) / SetConfig (12) ---------------------------------------------------------
-// The service's settings without UpdateServer, in wire order. Defaults are those of settings.ini
-// except the two paths, which the engine supplies (an empty path in SetConfig keeps the current).
-struct ConfigPayload {
-  bool protectionEnabled = true;
-  bool realTimeEnabled = true;
-  bool scanArchives = false;
-  bool scanRemovable = false;
-  bool showThreatModal = true;
-  bool quarantineOnDetect = false;
-  bool scheduledScan = true;
-  uint32_t scheduledHour = 4;
-  uint64_t lastScanUtc = 0;
-  uint64_t lastThreatCount = 0;
-  std::wstring signatureDb;
-  std::wstring quarantineDir;
-  bool liveUpdates = true;
-  uint64_t lastLiveUpdateUtc = 0;
-  bool webShield = true;
-  bool operator==(const ConfigPayload&) const = default;
-};
+// The settings of common/Settings.h that are marked for the wire, in table order (UpdateServer
+// stays behind). The two paths have no default here: the service supplies them, and an empty
+// path in SetConfig keeps the current one.
+using ConfigPayload = Settings;
 std::string encodeConfigPayload(const ConfigPayload& c);
-// Decodes over the fields already in `c`; on failure `c` is left unchanged.
+// Decodes over the fields already in `c`, so those not on the wire keep their values; on failure
+// `c` is left unchanged.
 [[nodiscard]] bool decodeConfigPayload(std::string_view payload, ConfigPayload& c);
 
 // --- Firewall replies (17-20) ----------------------------------------------------------------

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/platform/System.h"
-#include "service/ServiceConfig.h"
+#include "common/ServiceConfig.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The defaults compute (and create) the data folder; keep it out of the system's.

@@ -43,13 +43,18 @@ class PipeHandle {
 
 // The budget every client of the system gives connectPipe.
 inline constexpr uint32_t kConnectBudgetMs = 3000;
+// How long a client waits for the service to take its request and, once it is written, for the
+// whole reply. kWaitForever waits without bound.
+inline constexpr uint32_t kReplyTimeoutMs = 30000;
+// The error of a client transfer that ran out of time.
+inline constexpr char kTimedOutText[] = "timed out waiting for the service";
 
 // ZORVEK_PIPE when set and not empty. Otherwise Windows: \\.\pipe\ZorvekAV; POSIX:
 // /run/zorvek/ZorvekAV.sock for root, else $XDG_RUNTIME_DIR/ZorvekAV.sock, else
 // /tmp/zorvek-<uid>/ZorvekAV.sock.
 std::wstring pipePath();
 
-// --- Client (synchronous, not interruptible) --------------------------------------------------
+// --- Client (blocking, bounded by a time-out) -------------------------------------------------
 
 // Opens the pipe. While it is busy or missing, waits up to 200 ms for it and tries again until
 // the waits add up to `timeoutMs`; a wait on a pipe that does not exist returns at once.
@@ -60,14 +65,16 @@ inline PipeHandle connectPipe(std::string* error, uint32_t timeoutMs = kConnectB
   return connectPipe(pipePath(), error, timeoutMs);
 }
 
-// Sends one request frame and reads one reply frame. After a failure the stream position is
-// undefined: close the handle.
+// Sends one request frame and reads one reply frame, each within `timeoutMs` (else
+// kTimedOutText). After a failure the stream position is undefined: close the handle.
 [[nodiscard]] bool exchange(PipeHandle& pipe, uint32_t opcode, std::string_view payload,
                             uint32_t& replyOpcode, std::string& replyPayload,
-                            std::string* error = nullptr);
+                            std::string* error = nullptr, uint32_t timeoutMs = kReplyTimeoutMs);
 
-// Writes bytes as they are, for clients that build frames by hand (protocol tests and tools).
-[[nodiscard]] bool writeRaw(PipeHandle& pipe, std::string_view bytes, std::string* error = nullptr);
+// Writes bytes as they are, for clients that build frames by hand (protocol tests and tools)
+// and for test servers that answer with them. Any handle of the transport will do.
+[[nodiscard]] bool writeRaw(PipeHandle& pipe, std::string_view bytes, std::string* error = nullptr,
+                            uint32_t timeoutMs = kReplyTimeoutMs);
 
 // --- Server (every blocking step also waits on the stop event) --------------------------------
 

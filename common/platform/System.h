@@ -26,6 +26,9 @@ std::optional<std::wstring> environmentVariable(const std::wstring& name);
 // An empty optional removes the variable.
 bool setEnvironmentVariable(const std::wstring& name, const std::optional<std::wstring>& value);
 
+// Whether standard error is an interactive terminal (for live progress lines).
+bool stderrIsTerminal();
+
 // Sends text to an attached debugger (OutputDebugStringA); nothing on POSIX.
 void debugOutput(const char* text);
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "common/ServiceConfig.h"
 #include "service/FileScanner.h"
 #include "service/FileVerdict.h"
-#include "service/ServiceConfig.h"
 
 namespace zorvek::svc {
 

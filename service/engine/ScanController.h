@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "common/ServiceConfig.h"
 #include "common/SignatureDatabase.h"
 #include "service/FileScanner.h"
 #include "service/ScanCache.h"
-#include "service/ServiceConfig.h"
 #include "service/engine/DetectionStore.h"
 #include "service/engine/EngineTimers.h"
 #include "service/engine/SettingsStore.h"

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "common/ServiceConfig.h"
 #include "common/SignatureDatabase.h"
 #include "service/FileScanner.h"
 #include "service/FileVerdict.h"
 #include "service/QuarantineStore.h"
-#include "service/ServiceConfig.h"
 #include "service/engine/BackgroundWorkers.h"
 #include "service/engine/DetectionStore.h"
 #include "service/engine/EngineAccess.h"

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "service/ServiceConfig.h"
+#include "common/ServiceConfig.h"
 
 namespace zorvek::svc {
 

@@ -33,46 +33,14 @@ ipc::QuarantineRecord toWire(const QuarantineRecord& r) {
           static_cast<uint32_t>(r.severity), r.size, r.time};
 }
 
-ipc::ConfigPayload toWire(const ServiceConfig& c) {
-  ipc::ConfigPayload out;
-  out.protectionEnabled = c.protectionEnabled;
-  out.realTimeEnabled = c.realTimeEnabled;
-  out.scanArchives = c.scanArchives;
-  out.scanRemovable = c.scanRemovable;
-  out.showThreatModal = c.showThreatModal;
-  out.quarantineOnDetect = c.quarantineOnDetect;
-  out.scheduledScan = c.scheduledScan;
-  out.scheduledHour = c.scheduledHour;
-  out.lastScanUtc = c.lastScanUtc;
-  out.lastThreatCount = c.lastThreatCount;
-  out.signatureDb = c.signatureDb;
-  out.quarantineDir = c.quarantineDir;
-  out.liveUpdates = c.liveUpdates;
-  out.lastLiveUpdateUtc = c.lastLiveUpdateUtc;
-  out.webShield = c.webShield;
-  return out;
-}
+ipc::ConfigPayload toWire(const ServiceConfig& c) { return c; }
 
 ThreatDecision fromWire(const ipc::ThreatDecisionRequest& r) {
   return {r.path, r.action, r.threatName, r.secondText, r.level, r.size, r.detail};
 }
 
 ServiceConfig fromWire(const ipc::ConfigPayload& c, ServiceConfig base) {
-  base.protectionEnabled = c.protectionEnabled;
-  base.realTimeEnabled = c.realTimeEnabled;
-  base.scanArchives = c.scanArchives;
-  base.scanRemovable = c.scanRemovable;
-  base.showThreatModal = c.showThreatModal;
-  base.quarantineOnDetect = c.quarantineOnDetect;
-  base.scheduledScan = c.scheduledScan;
-  base.scheduledHour = c.scheduledHour;
-  base.lastScanUtc = c.lastScanUtc;
-  base.lastThreatCount = c.lastThreatCount;
-  base.signatureDb = c.signatureDb;
-  base.quarantineDir = c.quarantineDir;
-  base.liveUpdates = c.liveUpdates;
-  base.lastLiveUpdateUtc = c.lastLiveUpdateUtc;
-  base.webShield = c.webShield;
+  assignWireSettings(c, base);
   return base;
 }
 

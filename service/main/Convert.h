@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "common/Messages.h"
+#include "common/ServiceConfig.h"
 #include "service/FileScanner.h"
 #include "service/QuarantineStore.h"
-#include "service/ServiceConfig.h"
 #include "service/engine/DetectionStore.h"
 
 namespace zorvek::svc {

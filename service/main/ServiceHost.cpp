@@ -8,11 +8,11 @@
 
 #include "common/DataPaths.h"
 #include "common/Logger.h"
-#include "common/Messages.h"
 #include "common/Text.h"
 #include "common/platform/Event.h"
 #include "common/platform/Pipe.h"
 #include "service/engine/ScanWorker.h"
+#include "service/main/ClientModes.h"
 #include "service/main/Dispatcher.h"
 #include "service/main/HostPlatform.h"
 
@@ -105,123 +105,6 @@ int runConsole() {
   return 0;
 }
 
-// --- Client modes ---------------------------------------------------------------------------
-
-// One request on a fresh connection. False with the transport's error.
-bool request(uint32_t opcode, std::string_view payload, uint32_t& replyOpcode, std::string& reply,
-             std::string* connectError, std::string* exchangeError) {
-  ipc::PipeHandle pipe = ipc::connectPipe(connectError);
-  if (!pipe) return false;
-  if (connectError) connectError->clear();
-  return ipc::exchange(pipe, opcode, payload, replyOpcode, reply, exchangeError);
-}
-
-int runPing() {
-  ipc::PipeHandle pipe;
-  for (int attempt = 1; attempt <= 3; ++attempt) {
-    std::string error;
-    pipe = ipc::connectPipe(&error);
-    if (pipe) break;
-    print("попытка " + std::to_string(attempt) + ": " + error);
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-  }
-  if (!pipe) {
-    print(L"служба не запущена или канал не создан");
-    return 1;
-  }
-  uint32_t replyOpcode = 0;
-  std::string reply, error;
-  if (!ipc::exchange(pipe, ipc::kOpHello, {}, replyOpcode, reply, &error)) {
-    print("обмен не удался: " + error);
-    return 2;
-  }
-  ipc::HelloReply hello;
-  if (replyOpcode != ipc::kOpHello || !ipc::decodeHelloReply(reply, hello)) {
-    print(L"непонятный ответ службы");
-    return 3;
-  }
-  const auto onOff = [](bool on) { return std::string(on ? "вкл" : "выкл"); };
-  print(L"служба отвечает");
-  print("  версия:      " + hello.version);
-  print("  сигнатуры:   " + std::to_string(hello.signatureCount) + " (" + hello.databaseVersion + ")");
-  print("  защита:      " + onOff(hello.protectionEnabled));
-  print("  real-time:   " + onOff(hello.realTimeEnabled));
-  print("  minifilter:  " + std::string(hello.minifilter ? "подключён" : "нет"));
-  return 0;
-}
-
-int runUpdateCheck() {
-  std::string error;
-  ipc::PipeHandle pipe = ipc::connectPipe(&error);
-  if (!pipe) {
-    print("канал не открыт: " + error);
-    return 1;
-  }
-  uint32_t replyOpcode = 0;
-  std::string reply;
-  if (!ipc::exchange(pipe, ipc::kOpSelfUpdate, {}, replyOpcode, reply, &error)) {
-    print("запуск проверки не удался: " + error);
-    return 2;
-  }
-  if (replyOpcode != ipc::kOpSelfUpdate) {
-    print("запуск проверки не удался: " + ipc::errorReplyText(reply));
-    return 2;
-  }
-  pipe.reset();
-  for (int poll = 0; poll < 120; ++poll) {
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    std::string connectError, exchangeError;
-    ipc::HelloReply hello;
-    if (!request(ipc::kOpHello, {}, replyOpcode, reply, &connectError, &exchangeError) ||
-        replyOpcode != ipc::kOpHello || !ipc::decodeHelloReply(reply, hello)) {
-      const std::string why = !connectError.empty()    ? connectError
-                              : !exchangeError.empty() ? exchangeError
-                              : replyOpcode == ipc::kOpError ? ipc::errorReplyText(reply)
-                                                             : std::string("malformed Hello reply");
-      print("опрос состояния не удался: " + why);
-      return 3;
-    }
-    if (hello.selfUpdateRunning) continue;
-    if (!hello.selfUpdateError.empty()) {
-      print("обновление не удалось: " + hello.selfUpdateError);
-      return 4;
-    }
-    if (!hello.installerPath.empty()) {
-      print(L"установщик скачан: " + hello.installerPath);
-    } else {
-      print(L"обновлений нет — версия актуальна");
-    }
-    return 0;
-  }
-  print(L"проверка не завершилась за 120 с");
-  return 5;
-}
-
-int runFirewallStatus() {
-  std::string error;
-  ipc::PipeHandle pipe = ipc::connectPipe(&error);
-  if (!pipe) {
-    print("канал не открыт: " + error);
-    return 1;
-  }
-  uint32_t replyOpcode = 0;
-  std::string reply;
-  if (!ipc::exchange(pipe, ipc::kOpFirewallStatus, {}, replyOpcode, reply, &error)) {
-    print("обмен не удался: " + error);
-    return 1;
-  }
-  if (replyOpcode == ipc::kOpError) {
-    print("служба ответила ошибкой: " + ipc::errorReplyText(reply));
-    return 1;
-  }
-  if (replyOpcode != ipc::kOpFirewallStatus) {
-    print(L"непонятный ответ службы");
-    return 1;
-  }
-  print(reply);
-  return 0;
-}
-
 }  // namespace
 
 void requestStop() {
@@ -282,9 +165,11 @@ int serviceProgramMain(const std::vector<std::wstring>& args) {
   openCrashLog(logPath);
   host::installCrashHandler();
 
-  if (ping) return runPing();
-  if (updateCheck) return runUpdateCheck();
-  if (fw) return runFirewallStatus();
+  const auto pause = [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
+  const ClientModeContext client{host::printLine, pause, {}};
+  if (ping) return runPing(client);
+  if (updateCheck) return runUpdateCheck(client);
+  if (fw) return runFirewallStatus(client);
   if (console) return runConsole();
   return runAsService();
 }

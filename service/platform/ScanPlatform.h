@@ -39,7 +39,4 @@ struct ScanTargetSpec {
 std::vector<ScanTargetSpec> platformQuickScanTargets();
 std::vector<ScanTargetSpec> platformFullScanTargets(bool includeRemovable);
 
-// Whether standard error is an interactive terminal (for live progress lines).
-bool stderrIsTerminal();
-
 }  // namespace zorvek

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "service/QuarantineStore.h"
-#include "service/ServiceConfig.h"
+#include "common/ServiceConfig.h"
 
 namespace zorvek::test {
 

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "common/Logger.h"
+#include "common/ServiceConfig.h"
 #include "common/Text.h"
 #include "common/entry/ProgramEntry.h"
 #include "service/QuarantineStore.h"
-#include "service/ServiceConfig.h"
 #include "setup/SetupLog.h"
 #include "tests/helper/HelperContent.h"
 

@@ -5,12 +5,15 @@
 #include <filesystem>
 #include <optional>
 #include <thread>
+#include <type_traits>
+#include <utility>
 
 #include "common/Json.h"
 #include "common/Messages.h"
 #include "common/Text.h"
 #include "common/ThreatLevel.h"
-#include "common/platform/Pipe.h"
+#include "common/Settings.h"
+#include "common/client/ServiceClient.h"
 
 namespace zorvek {
 namespace {
@@ -96,43 +99,6 @@ std::string quarantineJson(const ipc::QuarantineRecord& q) {
       .num("time", q.time).done();
 }
 
-// The settings keys that `config get` shows and `config set` takes, in settings.ini's order.
-struct ConfigKey {
-  const char* name;
-  bool* (*flag)(ipc::ConfigPayload&);
-  uint64_t (*getNumber)(const ipc::ConfigPayload&);
-  void (*setNumber)(ipc::ConfigPayload&, uint64_t);
-  std::wstring* (*text)(ipc::ConfigPayload&);
-};
-
-#define ZFLAG(key, member) {key, [](ipc::ConfigPayload& c) { return &c.member; }, nullptr, nullptr, nullptr}
-#define ZNUM(key, member, type)                                                              \
-  {key, nullptr, [](const ipc::ConfigPayload& c) { return static_cast<uint64_t>(c.member); }, \
-   [](ipc::ConfigPayload& c, uint64_t v) { c.member = static_cast<type>(v); }, nullptr}
-#define ZTEXT(key, member) {key, nullptr, nullptr, nullptr, [](ipc::ConfigPayload& c) { return &c.member; }}
-
-const ConfigKey kConfigKeys[] = {
-    ZFLAG("ProtectionEnabled", protectionEnabled),
-    ZFLAG("RealTimeEnabled", realTimeEnabled),
-    ZFLAG("ScanArchives", scanArchives),
-    ZFLAG("ScanRemovable", scanRemovable),
-    ZFLAG("ShowThreatModal", showThreatModal),
-    ZFLAG("QuarantineOnDetect", quarantineOnDetect),
-    ZFLAG("ScheduledScan", scheduledScan),
-    ZNUM("ScheduledHour", scheduledHour, uint32_t),
-    ZNUM("LastScanUtc", lastScanUtc, uint64_t),
-    ZNUM("LastThreatCount", lastThreatCount, uint64_t),
-    ZTEXT("SignatureDb", signatureDb),
-    ZTEXT("QuarantineDir", quarantineDir),
-    ZFLAG("LiveUpdates", liveUpdates),
-    ZNUM("LastLiveUpdateUtc", lastLiveUpdateUtc, uint64_t),
-    ZFLAG("WebShield", webShield),
-};
-
-#undef ZFLAG
-#undef ZNUM
-#undef ZTEXT
-
 std::optional<bool> parseFlag(std::string_view v) {
   const std::string s = asciiLower(v);
   if (s == "1" || s == "true" || s == "on" || s == "yes") return true;
@@ -156,17 +122,23 @@ class Client {
  public:
   Client(std::FILE* out, std::FILE* err, bool json) : out_(out), err_(err), json_(json) {}
 
-  // One request on a fresh connection. On failure prints the reason and sets `code`.
-  bool call(uint32_t opcode, std::string_view payload, std::string& reply) {
+  // One call of the service client, given without its error argument. On failure prints the
+  // reason and sets `code`.
+  template <typename... Params, typename... Args>
+  bool request(bool (ipc::ServiceClient::*call)(Params...), Args&&... args) {
     std::string error;
-    ipc::PipeHandle pipe = ipc::connectPipe(ipc::pipePath(), &error);
-    if (!pipe) return fail(kUsageError, "служба недоступна: " + error);
-    uint32_t replyOpcode = 0;
-    if (!ipc::exchange(pipe, opcode, payload, replyOpcode, reply, &error))
-      return fail(kUsageError, "обмен со службой не удался: " + error);
-    if (replyOpcode == ipc::kOpError) return fail(kServiceError, ipc::errorReplyText(reply));
-    if (replyOpcode != opcode) return fail(kUsageError, "непонятный ответ службы");
-    return true;
+    if ((service_.*call)(std::forward<Args>(args)..., &error)) return true;
+    switch (service_.failure()) {
+      case ipc::CallFailure::Connect:
+        return fail(kUsageError, "служба недоступна: " + error);
+      case ipc::CallFailure::Exchange:
+        return fail(kUsageError, "обмен со службой не удался: " + error);
+      case ipc::CallFailure::ErrorReply:
+      case ipc::CallFailure::Refused:
+        return fail(kServiceError, error);
+      default:
+        return malformed();
+    }
   }
 
   bool fail(int code, const std::string& text) {
@@ -207,6 +179,7 @@ class Client {
   }
 
  private:
+  ipc::ServiceClient service_;
   std::FILE* out_;
   std::FILE* err_;
   bool json_;
@@ -231,10 +204,8 @@ void printSummary(Client& c, const ipc::ScanSummary& s) {
 }
 
 int cmdStatus(Client& c) {
-  std::string reply;
-  if (!c.call(ipc::kOpHello, {}, reply)) return c.code();
   ipc::HelloReply h;
-  if (!ipc::decodeHelloReply(reply, h)) return c.malformed(), c.code();
+  if (!c.request(&ipc::ServiceClient::hello, h)) return c.code();
   if (c.json()) {
     c.print(Json().str("version", h.version).num("signatures", h.signatureCount)
                 .str("databaseVersion", h.databaseVersion).flag("protection", h.protectionEnabled)
@@ -263,10 +234,7 @@ int cmdStatus(Client& c) {
 }
 
 bool fetchProgress(Client& c, ipc::ProgressReply& p) {
-  std::string reply;
-  if (!c.call(ipc::kOpProgress, {}, reply)) return false;
-  if (!ipc::decodeProgressReply(reply, p)) return c.malformed();
-  return true;
+  return c.request(&ipc::ServiceClient::progress, p);
 }
 
 int cmdProgress(Client& c) {
@@ -309,8 +277,7 @@ int cmdScan(Client& c, std::vector<std::string> words) {
       r.paths.push_back(ec ? toWide(w) : pathToWide(abs.lexically_normal()));
     }
   }
-  std::string reply;
-  if (!c.call(ipc::kOpStartScan, ipc::encodeStartScanRequest(r), reply)) return c.code();
+  if (!c.request(&ipc::ServiceClient::startScan, r)) return c.code();
   if (!wait) return c.ok();
   ipc::ProgressReply p;
   for (;;) {
@@ -334,10 +301,7 @@ int cmdScan(Client& c, std::vector<std::string> words) {
 }
 
 bool fetchDetections(Client& c, std::vector<ipc::DetectionRecord>& list) {
-  std::string reply;
-  if (!c.call(ipc::kOpScanDetections, {}, reply)) return false;
-  if (!ipc::decodeDetectionList(reply, list)) return c.malformed();
-  return true;
+  return c.request(&ipc::ServiceClient::scanDetections, list);
 }
 
 int cmdDetections(Client& c) {
@@ -380,17 +344,14 @@ int cmdDecide(Client& c, const std::vector<std::string>& words) {
       break;
     }
   }
-  std::string reply;
-  if (!c.call(ipc::kOpThreatDecision, ipc::encodeThreatDecisionRequest(r), reply)) return c.code();
+  if (!c.request(&ipc::ServiceClient::decide, r)) return c.code();
   return c.ok();
 }
 
 int cmdQuarantine(Client& c, const std::vector<std::string>& words) {
   if (words.size() == 1 && words[0] == "list") {
-    std::string reply;
-    if (!c.call(ipc::kOpQuarantineList, {}, reply)) return c.code();
     std::vector<ipc::QuarantineRecord> list;
-    if (!ipc::decodeQuarantineList(reply, list)) return c.malformed(), c.code();
+    if (!c.request(&ipc::ServiceClient::quarantineList, list)) return c.code();
     if (c.json()) {
       c.print(Json().field("quarantine", jsonArray(list, quarantineJson)).done());
       return kOk;
@@ -404,37 +365,62 @@ int cmdQuarantine(Client& c, const std::vector<std::string>& words) {
   if (words.size() == 2 && (words[0] == "restore" || words[0] == "delete")) {
     const auto id = parseNumber(words[1]);
     if (!id) return c.fail(kUsageError, "неверный номер записи: " + words[1]), c.code();
-    std::string reply;
-    const uint32_t op = words[0] == "restore" ? ipc::kOpQuarantineRestore : ipc::kOpQuarantineDelete;
-    if (!c.call(op, ipc::encodeU64Payload(*id), reply)) return c.code();
+    const auto call = words[0] == "restore" ? &ipc::ServiceClient::quarantineRestore
+                                            : &ipc::ServiceClient::quarantineDelete;
+    if (!c.request(call, *id)) return c.code();
     return c.ok();
   }
   return c.fail(kUsageError, "quarantine list|restore ID|delete ID"), c.code();
+}
+
+// Applies one KEY=VALUE of `config set` to `next`; empty on success, else the error to show.
+std::string setSetting(ipc::ConfigPayload& next, const std::string& word) {
+  const size_t eq = word.find('=');
+  if (eq == std::string::npos) return "неизвестный параметр: " + word;
+  const std::string key = asciiLower(word.substr(0, eq));
+  const std::string value = word.substr(eq + 1);
+  std::string result = "неизвестный параметр: " + word;
+  forEachSetting([&](const auto& field) {
+    using Field = std::decay_t<decltype(field)>;
+    if (!field.onWire || asciiLower(field.key) != key) return;
+    auto& target = next.*field.member;
+    result.clear();
+    if constexpr (Field::kind == SettingKind::Flag) {
+      const auto v = parseFlag(value);
+      if (v) target = *v;
+      else result = "ожидается 0 или 1: " + word;
+    } else if constexpr (Field::kind == SettingKind::Hour || Field::kind == SettingKind::Count) {
+      const auto v = parseNumber(value);
+      if (v && (Field::kind != SettingKind::Hour || *v <= 23))
+        target = static_cast<typename Field::Value>(*v);
+      else result = "неверное число: " + word;
+    } else if constexpr (Field::kind == SettingKind::Path) {
+      target = toWide(value);
+    } else {
+      target = value;
+    }
+  });
+  return result;
 }
 
 int cmdConfig(Client& c, const std::vector<std::string>& words) {
   if (words.empty() || (words[0] != "get" && words[0] != "set") ||
       (words[0] == "get" && words.size() != 1) || (words[0] == "set" && words.size() < 2))
     return c.fail(kUsageError, "config get | config set KEY=VALUE..."), c.code();
-  std::string reply;
-  if (!c.call(ipc::kOpGetConfig, {}, reply)) return c.code();
   ipc::ConfigPayload current;
-  if (!ipc::decodeConfigPayload(reply, current)) return c.malformed(), c.code();
+  if (!c.request(&ipc::ServiceClient::getSettings, current)) return c.code();
   if (words[0] == "get") {
     Json json;
-    for (const ConfigKey& k : kConfigKeys) {
-      std::string value;
-      if (k.flag) value = *k.flag(current) ? "1" : "0";
-      else if (k.getNumber) value = std::to_string(k.getNumber(current));
-      else value = toUtf8(*k.text(current));
-      if (c.json()) {
-        if (k.flag) json.flag(k.name, *k.flag(current));
-        else if (k.getNumber) json.num(k.name, k.getNumber(current));
-        else json.str(k.name, value);
-      } else {
-        c.print(std::string(k.name) + "=" + value);
-      }
-    }
+    forEachSetting([&](const auto& field) {
+      using Field = std::decay_t<decltype(field)>;
+      if (!field.onWire) return;
+      const auto& value = current.*field.member;
+      if (!c.json()) c.print(std::string(field.key) + "=" + settingText(value));
+      else if constexpr (Field::kind == SettingKind::Flag) json.flag(field.key, value);
+      else if constexpr (Field::kind == SettingKind::Hour || Field::kind == SettingKind::Count)
+        json.num(field.key, value);
+      else json.str(field.key, settingText(value));
+    });
     if (c.json()) c.print(json.done());
     return kOk;
   }
@@ -444,42 +430,18 @@ int cmdConfig(Client& c, const std::vector<std::string>& words) {
   next.signatureDb.clear();
   next.quarantineDir.clear();
   for (size_t i = 1; i < words.size(); ++i) {
-    const size_t eq = words[i].find('=');
-    const std::string key = words[i].substr(0, eq);
-    const ConfigKey* found = nullptr;
-    for (const ConfigKey& k : kConfigKeys)
-      if (asciiLower(k.name) == asciiLower(key)) found = &k;
-    if (eq == std::string::npos || !found)
-      return c.fail(kUsageError, "неизвестный параметр: " + words[i]), c.code();
-    const std::string value = words[i].substr(eq + 1);
-    if (found->flag) {
-      const auto v = parseFlag(value);
-      if (!v) return c.fail(kUsageError, "ожидается 0 или 1: " + words[i]), c.code();
-      *found->flag(next) = *v;
-    } else if (found->setNumber) {
-      const auto v = parseNumber(value);
-      if (!v || (found->getNumber == kConfigKeys[7].getNumber && *v > 23))
-        return c.fail(kUsageError, "неверное число: " + words[i]), c.code();
-      found->setNumber(next, *v);
-    } else {
-      *found->text(next) = toWide(value);
-    }
+    const std::string why = setSetting(next, words[i]);
+    if (!why.empty()) return c.fail(kUsageError, why), c.code();
   }
-  if (!c.call(ipc::kOpSetConfig, ipc::encodeConfigPayload(next), reply)) return c.code();
-  return c.ok();
-}
-
-int cmdSimple(Client& c, uint32_t opcode) {
-  std::string reply;
-  if (!c.call(opcode, {}, reply)) return c.code();
+  if (!c.request(&ipc::ServiceClient::setSettings, next)) return c.code();
   return c.ok();
 }
 
 int cmdUpdate(Client& c, const std::vector<std::string>& words) {
   if (words.size() != 1 || (words[0] != "live" && words[0] != "self"))
     return c.fail(kUsageError, "update live|self"), c.code();
-  std::string reply;
-  if (!c.call(words[0] == "live" ? ipc::kOpLiveUpdate : ipc::kOpSelfUpdate, {}, reply))
+  if (!c.request(words[0] == "live" ? &ipc::ServiceClient::startLiveUpdate
+                                    : &ipc::ServiceClient::startSelfUpdate))
     return c.code();
   if (c.json()) c.print("{\"started\":true}");
   else c.print("обновление запущено; ход виден в zorvekctl status");
@@ -489,7 +451,7 @@ int cmdUpdate(Client& c, const std::vector<std::string>& words) {
 int cmdFirewall(Client& c, const std::vector<std::string>& words) {
   if (words.size() != 1 || words[0] != "status") return c.fail(kUsageError, "firewall status"), c.code();
   std::string reply;
-  if (!c.call(ipc::kOpFirewallStatus, {}, reply)) return c.code();
+  if (!c.request(&ipc::ServiceClient::firewallStatus, reply)) return c.code();
   if (c.json()) c.print(Json().str("status", reply).done());
   else c.print(reply);
   return kOk;
@@ -514,22 +476,22 @@ int runZorvekctl(const std::vector<std::wstring>& args, std::FILE* out, std::FIL
   c.setTerminal(errIsTerminal);
   const std::string command = words[0];
   const std::vector<std::string> rest(words.begin() + 1, words.end());
-  const auto noArgs = [&](uint32_t opcode) {
+  const auto noArgs = [&](bool (ipc::ServiceClient::*call)(std::string*)) {
     if (!rest.empty()) return c.fail(kUsageError, command + ": лишние аргументы"), c.code();
-    return cmdSimple(c, opcode);
+    return c.request(call) ? c.ok() : c.code();
   };
   if (command == "status" && rest.empty()) return cmdStatus(c);
   if (command == "scan") return cmdScan(c, rest);
   if (command == "progress" && rest.empty()) return cmdProgress(c);
-  if (command == "cancel") return noArgs(ipc::kOpCancelScan);
+  if (command == "cancel") return noArgs(&ipc::ServiceClient::cancelScan);
   if (command == "detections" && rest.empty()) return cmdDetections(c);
   if (command == "decide") return cmdDecide(c, rest);
   if (command == "quarantine") return cmdQuarantine(c, rest);
   if (command == "config") return cmdConfig(c, rest);
-  if (command == "reload") return noArgs(ipc::kOpUpdateSignatures);
+  if (command == "reload") return noArgs(&ipc::ServiceClient::updateSignatures);
   if (command == "update") return cmdUpdate(c, rest);
   if (command == "firewall") return cmdFirewall(c, rest);
-  if (command == "shutdown") return noArgs(ipc::kOpShutdown);
+  if (command == "shutdown") return noArgs(&ipc::ServiceClient::shutdown);
   put(err, kUsage);
   return kUsageError;
 }

@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "common/entry/ProgramEntry.h"
-#include "service/platform/ScanPlatform.h"
+#include "common/platform/System.h"
 #include "tools/zscan/Zscan.h"
 
 int zorvekMain(std::vector<std::wstring> args) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -66,35 +67,56 @@ std::string parentOf(const std::string& path) {
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
 }
 
-// Waits until the socket or the stop event is ready. 0: ready; 1: stop; -1: poll failed.
-int waitReady(int fd, short events, const Event& stop, int timeoutMs = -1) {
-  pollfd fds[2] = {{fd, events, 0}, {static_cast<int>(stop.nativeHandle()), POLLIN, 0}};
+using Clock = std::chrono::steady_clock;
+constexpr Clock::time_point kNoDeadline = Clock::time_point::max();
+
+Clock::time_point deadlineAfter(uint32_t timeoutMs) {
+  return timeoutMs == kWaitForever ? kNoDeadline
+                                   : Clock::now() + std::chrono::milliseconds(timeoutMs);
+}
+
+// Milliseconds left until `deadline` for poll (-1: no deadline), at least 0.
+int msLeft(Clock::time_point deadline) {
+  if (deadline == kNoDeadline) return -1;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left <= 0 ? 0 : left > INT_MAX ? INT_MAX : static_cast<int>(left);
+}
+
+// Waits until the socket or the stop event (when given) is ready. 0: ready; 1: stop; 2: time-out;
+// -1: poll failed.
+int waitReady(int fd, short events, const Event* stop, int timeoutMs = -1) {
+  pollfd fds[2] = {{fd, events, 0}, {stop ? static_cast<int>(stop->nativeHandle()) : -1, POLLIN, 0}};
   for (;;) {
-    const int n = ::poll(fds, 2, timeoutMs);
+    const int n = ::poll(fds, stop ? 2 : 1, timeoutMs);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return -1;
-    if (fds[1].revents != 0) return 1;
+    if (stop && fds[1].revents != 0) return 1;
     return n == 0 ? 2 : 0;
   }
 }
 
-// Moves exactly `size` bytes, at most kTransferChunk per call. With `stop`, every call first
-// waits on the socket and the stop event.
+// Moves exactly `size` bytes, at most kTransferChunk per call. With `stop` (server) or a
+// deadline (client), every call first waits on the socket and on what ends the wait early.
 bool transfer(int fd, bool reading, void* buffer, size_t size, const Event* stop,
-              std::string* error) {
+              Clock::time_point deadline, std::string* error) {
   auto* p = static_cast<char*>(buffer);
   const char* failure = reading ? "ReadFile failed" : "WriteFile failed";
+  const bool waits = stop != nullptr || deadline != kNoDeadline;
   while (size > 0) {
-    if (stop) {
-      const int ready = waitReady(fd, reading ? POLLIN : POLLOUT, *stop);
+    if (waits) {
+      const int ready = waitReady(fd, reading ? POLLIN : POLLOUT, stop, msLeft(deadline));
       if (ready == 1) {
         errno = ECANCELED;
         return fail(error, "stopping");
       }
+      if (ready == 2) {
+        errno = ETIMEDOUT;
+        return fail(error, kTimedOutText);
+      }
       if (ready < 0) return fail(error, withErrno(failure, errno));
     }
     const size_t chunk = size < kTransferChunk ? size : kTransferChunk;
-    const int flags = MSG_NOSIGNAL | (stop ? MSG_DONTWAIT : 0);
+    const int flags = MSG_NOSIGNAL | (waits ? MSG_DONTWAIT : 0);
     const ssize_t n = reading ? ::recv(fd, p, chunk, flags) : ::send(fd, p, chunk, flags);
     if (n < 0) {
       if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
@@ -111,25 +133,26 @@ bool transfer(int fd, bool reading, void* buffer, size_t size, const Event* stop
   return true;
 }
 
-bool readFrameFrom(int fd, const Event* stop, uint32_t& opcode, std::string& payload,
-                   std::string* error) {
+bool readFrameFrom(int fd, const Event* stop, Clock::time_point deadline, uint32_t& opcode,
+                   std::string& payload, std::string* error) {
   FrameHeader header;
-  if (!transfer(fd, true, header.data(), header.size(), stop, error)) return false;
+  if (!transfer(fd, true, header.data(), header.size(), stop, deadline, error)) return false;
   uint32_t code = 0, size = 0;
   if (!decodeFrameHeader(header.data(), code, size, error)) return false;
   std::string body(size, '\0');
-  if (!transfer(fd, true, body.data(), body.size(), stop, error)) return false;
+  if (!transfer(fd, true, body.data(), body.size(), stop, deadline, error)) return false;
   opcode = code;
   payload = std::move(body);
   return true;
 }
 
-bool writeFrameTo(int fd, const Event* stop, uint32_t opcode, std::string_view payload,
-                  std::string* error) {
+bool writeFrameTo(int fd, const Event* stop, Clock::time_point deadline, uint32_t opcode,
+                  std::string_view payload, std::string* error) {
   if (payload.size() > kMaxPayloadSize) return fail(error, "payload too large");
   FrameHeader header = encodeFrameHeader(opcode, static_cast<uint32_t>(payload.size()));
-  if (!transfer(fd, false, header.data(), header.size(), stop, error)) return false;
-  return transfer(fd, false, const_cast<char*>(payload.data()), payload.size(), stop, error);
+  if (!transfer(fd, false, header.data(), header.size(), stop, deadline, error)) return false;
+  return transfer(fd, false, const_cast<char*>(payload.data()), payload.size(), stop, deadline,
+                  error);
 }
 
 }  // namespace
@@ -185,23 +208,26 @@ PipeHandle connectPipe(const std::wstring& path, std::string* error, uint32_t ti
 }
 
 bool exchange(PipeHandle& pipe, uint32_t opcode, std::string_view payload, uint32_t& replyOpcode,
-              std::string& replyPayload, std::string* error) {
-  if (!writeFrameTo(fdOf(pipe), nullptr, opcode, payload, error)) return false;
-  return readFrameFrom(fdOf(pipe), nullptr, replyOpcode, replyPayload, error);
+              std::string& replyPayload, std::string* error, uint32_t timeoutMs) {
+  if (!writeFrameTo(fdOf(pipe), nullptr, deadlineAfter(timeoutMs), opcode, payload, error))
+    return false;
+  return readFrameFrom(fdOf(pipe), nullptr, deadlineAfter(timeoutMs), replyOpcode, replyPayload,
+                       error);
 }
 
-bool writeRaw(PipeHandle& pipe, std::string_view bytes, std::string* error) {
-  return transfer(fdOf(pipe), false, const_cast<char*>(bytes.data()), bytes.size(), nullptr, error);
+bool writeRaw(PipeHandle& pipe, std::string_view bytes, std::string* error, uint32_t timeoutMs) {
+  return transfer(fdOf(pipe), false, const_cast<char*>(bytes.data()), bytes.size(), nullptr,
+                  deadlineAfter(timeoutMs), error);
 }
 
 bool readFrame(PipeHandle& pipe, const Event& stop, uint32_t& opcode, std::string& payload,
                std::string* error) {
-  return readFrameFrom(fdOf(pipe), &stop, opcode, payload, error);
+  return readFrameFrom(fdOf(pipe), &stop, kNoDeadline, opcode, payload, error);
 }
 
 bool writeFrame(PipeHandle& pipe, const Event& stop, uint32_t opcode, std::string_view payload,
                 std::string* error) {
-  return writeFrameTo(fdOf(pipe), &stop, opcode, payload, error);
+  return writeFrameTo(fdOf(pipe), &stop, kNoDeadline, opcode, payload, error);
 }
 
 bool isQuietEnd(std::string_view error) {
@@ -274,7 +300,7 @@ bool PipeServer::listen(std::string* error) {
 PipeServer::Accept PipeServer::accept(const Event& stop, PipeHandle& client, std::string* error) {
   if (!listen(error)) return Accept::CreateFailed;
   for (;;) {
-    const int ready = waitReady(fdOf(listener_), POLLIN, stop);
+    const int ready = waitReady(fdOf(listener_), POLLIN, &stop);
     if (ready == 1) return Accept::Stopped;
     if (ready < 0) {
       fail(error, withErrno("ConnectNamedPipe failed", errno));
@@ -303,7 +329,7 @@ void PipeServer::finish(PipeHandle& client, const Event& stop) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
-    if (waitReady(fdOf(client), POLLIN, stop, static_cast<int>(left.count())) != 0) break;
+    if (waitReady(fdOf(client), POLLIN, &stop, static_cast<int>(left.count())) != 0) break;
     const ssize_t n = ::recv(fdOf(client), sink, sizeof sink, MSG_DONTWAIT);
     if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) break;
   }

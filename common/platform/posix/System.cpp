@@ -69,6 +69,8 @@ bool setEnvironmentVariable(const std::wstring& name, const std::optional<std::w
   return ::setenv(key.c_str(), toUtf8(*value).c_str(), 1) == 0;
 }
 
+bool stderrIsTerminal() { return ::isatty(2) == 1; }
+
 void debugOutput(const char*) {}
 
 uint32_t currentThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }

@@ -34,40 +34,49 @@ UniqueKernelHandle manualEvent() {
   return UniqueKernelHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
 }
 
-// Synchronous client I/O of exactly `size` bytes in chunks of at most 64 KiB.
-bool syncTransfer(HANDLE h, bool reading, void* buffer, size_t size, std::string* error) {
-  auto* p = static_cast<char*>(buffer);
-  while (size > 0) {
-    const DWORD chunk = static_cast<DWORD>(size < kTransferChunk ? size : kTransferChunk);
-    DWORD done = 0;
-    const BOOL ok = reading ? ReadFile(h, p, chunk, &done, nullptr)
-                            : WriteFile(h, p, chunk, &done, nullptr);
-    if (!ok || done == 0) {
-      const DWORD err = ok ? 0 : GetLastError();
-      if (!reading) return fail(error, withWin32("WriteFile failed", err));
-      // The server closing its end mid-frame shows as a broken pipe.
-      const bool closed = ok || err == ERROR_BROKEN_PIPE || err == ERROR_PIPE_NOT_CONNECTED;
-      return fail(error, withWin32(closed ? "connection closed" : "ReadFile failed", err));
-    }
-    p += done;
-    size -= done;
-  }
-  return true;
+// What ends an overlapped transfer early: the server's stop event, or the client's deadline
+// (a GetTickCount64 value).
+struct Bound {
+  const Event* stop = nullptr;
+  ULONGLONG deadline = kNoDeadline;
+  static constexpr ULONGLONG kNoDeadline = ~0ull;
+};
+
+ULONGLONG deadlineAfter(uint32_t timeoutMs) {
+  return timeoutMs == kWaitForever ? Bound::kNoDeadline : GetTickCount64() + timeoutMs;
 }
 
-// A client that closes its end mid-frame: the same text as a zero-byte read, with the last error
-// left at ERROR_BROKEN_PIPE for callers that look at it.
-bool closedFail(std::string* error) {
-  SetLastError(ERROR_BROKEN_PIPE);
-  return fail(error, "connection closed");
+DWORD msLeft(ULONGLONG deadline) {
+  if (deadline == Bound::kNoDeadline) return INFINITE;
+  const ULONGLONG now = GetTickCount64();
+  return now >= deadline ? 0 : static_cast<DWORD>(deadline - now < INFINITE ? deadline - now : INFINITE - 1);
 }
 
-// Overlapped server I/O of exactly `size` bytes that ends with "stopping" as soon as the stop
-// event is set.
-bool interruptibleTransfer(HANDLE h, bool reading, void* buffer, size_t size, const Event& stop,
-                           std::string* error) {
+void cancelAndWait(HANDLE h, OVERLAPPED& ov) {
+  CancelIoEx(h, &ov);
+  DWORD ignored = 0;
+  GetOverlappedResult(h, &ov, &ignored, TRUE);
+}
+
+// Overlapped I/O of exactly `size` bytes in chunks of at most 64 KiB (every handle of the
+// transport is overlapped). The server's form ends with "stopping" as soon as the stop event is
+// set; the client's ends with kTimedOutText at its deadline, and its texts carry the error
+// number: "connection closed (win32=N)" where the server says "connection closed".
+bool transfer(HANDLE h, bool reading, void* buffer, size_t size, Bound bound,
+              std::string* error) {
   auto* p = static_cast<char*>(buffer);
   const char* failure = reading ? "ReadFile failed" : "WriteFile failed";
+  const bool client = bound.stop == nullptr;
+  // The peer closing its end mid-frame shows as a broken pipe. The server leaves the last error
+  // at ERROR_BROKEN_PIPE for callers that look at it.
+  const auto closed = [&](DWORD err) {
+    if (client) return fail(error, withWin32("connection closed", err));
+    SetLastError(ERROR_BROKEN_PIPE);
+    return fail(error, "connection closed");
+  };
+  const auto isClosed = [&](DWORD err) {
+    return reading && (err == ERROR_BROKEN_PIPE || (client && err == ERROR_PIPE_NOT_CONNECTED));
+  };
   while (size > 0) {
     const UniqueKernelHandle io = manualEvent();
     if (!io) return fail(error, withWin32("CreateEvent failed", GetLastError()));
@@ -78,32 +87,40 @@ bool interruptibleTransfer(HANDLE h, bool reading, void* buffer, size_t size, co
         reading ? ReadFile(h, p, chunk, nullptr, &ov) : WriteFile(h, p, chunk, nullptr, &ov);
     if (!started) {
       const DWORD err = GetLastError();
-      if (err == ERROR_BROKEN_PIPE && reading) return closedFail(error);
+      if (isClosed(err)) return closed(err);
       if (err != ERROR_IO_PENDING) return fail(error, withWin32(failure, err));
     }
-    const HANDLE handles[2] = {io.get(), reinterpret_cast<HANDLE>(stop.nativeHandle())};
-    const DWORD wait = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    DWORD wait = 0;
+    if (bound.stop) {
+      const HANDLE handles[2] = {io.get(), reinterpret_cast<HANDLE>(bound.stop->nativeHandle())};
+      wait = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    } else {
+      wait = WaitForSingleObject(io.get(), msLeft(bound.deadline));
+    }
     if (wait == WAIT_OBJECT_0) {
       DWORD done = 0;
       if (!GetOverlappedResult(h, &ov, &done, FALSE)) {
         const DWORD err = GetLastError();
-        if (err == ERROR_BROKEN_PIPE && reading) return closedFail(error);
+        if (isClosed(err)) return closed(err);
         return fail(error, withWin32(failure, err));
       }
-      if (done == 0) return fail(error, "connection closed");
+      if (done == 0) {
+        if (!client) return fail(error, "connection closed");
+        return reading ? closed(0) : fail(error, withWin32(failure, 0));
+      }
       p += done;
       size -= done;
-    } else if (wait == WAIT_OBJECT_0 + 1) {
-      CancelIoEx(h, &ov);
-      DWORD ignored = 0;
-      GetOverlappedResult(h, &ov, &ignored, TRUE);
+    } else if (bound.stop && wait == WAIT_OBJECT_0 + 1) {
+      cancelAndWait(h, ov);
       SetLastError(ERROR_OPERATION_ABORTED);
       return fail(error, "stopping");
+    } else if (wait == WAIT_TIMEOUT) {
+      cancelAndWait(h, ov);
+      SetLastError(ERROR_TIMEOUT);
+      return fail(error, kTimedOutText);
     } else {
       const DWORD err = GetLastError();
-      CancelIoEx(h, &ov);
-      DWORD ignored = 0;
-      GetOverlappedResult(h, &ov, &ignored, TRUE);
+      cancelAndWait(h, ov);
       return fail(error, withWin32("WaitForMultipleObjects failed", err));
     }
   }
@@ -175,10 +192,10 @@ PipeHandle connectPipe(const std::wstring& path, std::string* error, uint32_t ti
   for (uint32_t waited = 0;; waited += kWaitStepMs) {
     ++tries;
     // Identification only: a process squatting on the pipe name learns who we are but cannot
-    // act as us.
-    const HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
-                                 nullptr);
+    // act as us. Overlapped, so every wait for the service can end at a deadline.
+    const HANDLE h = CreateFileW(
+        path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       if (attempts) *attempts = tries;
       return PipeHandle(reinterpret_cast<intptr_t>(h));
@@ -195,22 +212,26 @@ PipeHandle connectPipe(const std::wstring& path, std::string* error, uint32_t ti
 }
 
 bool exchange(PipeHandle& pipe, uint32_t opcode, std::string_view payload, uint32_t& replyOpcode,
-              std::string& replyPayload, std::string* error) {
+              std::string& replyPayload, std::string* error, uint32_t timeoutMs) {
   const HANDLE h = handleOf(pipe);
-  const auto write = [&](void* p, size_t n) { return syncTransfer(h, false, p, n, error); };
-  const auto read = [&](void* p, size_t n) { return syncTransfer(h, true, p, n, error); };
-  return writeFrameWith(write, opcode, payload, error) &&
-         readFrameWith(read, replyOpcode, replyPayload, error);
+  Bound bound{nullptr, deadlineAfter(timeoutMs)};
+  const auto write = [&](void* p, size_t n) { return transfer(h, false, p, n, bound, error); };
+  const auto read = [&](void* p, size_t n) { return transfer(h, true, p, n, bound, error); };
+  if (!writeFrameWith(write, opcode, payload, error)) return false;
+  // The reply's time starts once the request is written.
+  bound.deadline = deadlineAfter(timeoutMs);
+  return readFrameWith(read, replyOpcode, replyPayload, error);
 }
 
-bool writeRaw(PipeHandle& pipe, std::string_view bytes, std::string* error) {
-  return syncTransfer(handleOf(pipe), false, const_cast<char*>(bytes.data()), bytes.size(), error);
+bool writeRaw(PipeHandle& pipe, std::string_view bytes, std::string* error, uint32_t timeoutMs) {
+  return transfer(handleOf(pipe), false, const_cast<char*>(bytes.data()), bytes.size(),
+                  {nullptr, deadlineAfter(timeoutMs)}, error);
 }
 
 bool readFrame(PipeHandle& pipe, const Event& stop, uint32_t& opcode, std::string& payload,
                std::string* error) {
   const auto read = [&](void* p, size_t n) {
-    return interruptibleTransfer(handleOf(pipe), true, p, n, stop, error);
+    return transfer(handleOf(pipe), true, p, n, {&stop}, error);
   };
   return readFrameWith(read, opcode, payload, error);
 }
@@ -218,7 +239,7 @@ bool readFrame(PipeHandle& pipe, const Event& stop, uint32_t& opcode, std::strin
 bool writeFrame(PipeHandle& pipe, const Event& stop, uint32_t opcode, std::string_view payload,
                 std::string* error) {
   const auto write = [&](void* p, size_t n) {
-    return interruptibleTransfer(handleOf(pipe), false, p, n, stop, error);
+    return transfer(handleOf(pipe), false, p, n, {&stop}, error);
   };
   return writeFrameWith(write, opcode, payload, error);
 }

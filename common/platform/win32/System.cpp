@@ -69,6 +69,11 @@ bool setEnvironmentVariable(const std::wstring& name, const std::optional<std::w
   return SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : nullptr) != 0;
 }
 
+bool stderrIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
 void debugOutput(const char* text) { OutputDebugStringA(text); }
 
 uint32_t currentThreadId() { return GetCurrentThreadId(); }

@@ -1,6 +1,5 @@
 #include <dirent.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -104,7 +103,5 @@ std::vector<ScanTargetSpec> platformQuickScanTargets() {
 }
 
 std::vector<ScanTargetSpec> platformFullScanTargets(bool) { return {{L"/", true}}; }
-
-bool stderrIsTerminal() { return ::isatty(2) == 1; }
 
 }  // namespace zorvek

@@ -109,9 +109,4 @@ std::vector<ScanTargetSpec> platformFullScanTargets(bool includeRemovable) {
   return out;
 }
 
-bool stderrIsTerminal() {
-  DWORD mode = 0;
-  return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
-}
-
 }  // namespace zorvek

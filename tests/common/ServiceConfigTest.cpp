@@ -1,4 +1,4 @@
-#include "service/ServiceConfig.h"
+#include "common/ServiceConfig.h"
 
 #include <gtest/gtest.h>
 

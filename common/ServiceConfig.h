@@ -5,28 +5,13 @@
 #include <string>
 #include <string_view>
 
+#include "common/Settings.h"
+
 namespace zorvek {
 
-struct ServiceConfig {
+struct ServiceConfig : Settings {
   // The defaults; computes the seed database path and the default quarantine folder now.
   ServiceConfig();
-
-  bool protectionEnabled = true;
-  bool realTimeEnabled = true;
-  bool scanArchives = false;
-  bool scanRemovable = false;
-  bool showThreatModal = true;
-  bool quarantineOnDetect = false;
-  bool scheduledScan = true;
-  uint32_t scheduledHour = 4;  // UTC, 0-23
-  uint64_t lastScanUtc = 0;
-  uint64_t lastThreatCount = 0;
-  bool liveUpdates = true;
-  uint64_t lastLiveUpdateUtc = 0;
-  bool webShield = true;
-  std::string updateServer;  // raw bytes
-  std::wstring signatureDb;
-  std::wstring quarantineDir;
 
   // Reads settings.ini over the current values; keys that are absent keep them. False only when
   // the file cannot be opened. A ScheduledHour without digits throws std::invalid_argument
@@ -41,9 +26,9 @@ struct ServiceConfig {
   bool save(const std::wstring& path, std::string* error = nullptr) const;
   // The file's bytes: the header and the sixteen keys in their fixed order, LF line ends.
   std::string serialize() const;
-};
 
-bool operator==(const ServiceConfig& a, const ServiceConfig& b);
+  bool operator==(const ServiceConfig&) const = default;
+};
 
 // std::stoul over a 32-bit unsigned long, with the messages above.
 uint32_t parseStoul32(std::string_view text);

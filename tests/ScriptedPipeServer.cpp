@@ -1,0 +1,76 @@
+#include "ScriptedPipeServer.h"
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+
+#include "common/Frame.h"
+#include "common/platform/File.h"
+#include "common/platform/System.h"
+
+namespace zorvek::test {
+namespace {
+
+std::wstring uniquePipePath(const TempDir& dir, const wchar_t* tag) {
+  static std::atomic<unsigned> counter{0};
+  if (pathSeparator() != L'\\') return dir.file(std::wstring(tag) + L".sock");
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007;
+  return L"\\\\.\\pipe\\ZorvekAV-" + std::wstring(tag) + L"-" +
+         std::to_wstring(currentProcessId()) + L"-" + std::to_wstring(stamp) + L"-" +
+         std::to_wstring(counter++);
+}
+
+}  // namespace
+
+ScriptedPipeServer::Step ScriptedPipeServer::reply(uint32_t opcode, std::string_view payload) {
+  const ipc::FrameHeader h = ipc::encodeFrameHeader(opcode, static_cast<uint32_t>(payload.size()));
+  return {std::string(h.begin(), h.end()) + std::string(payload), false};
+}
+
+ScriptedPipeServer::ScriptedPipeServer(std::vector<Step> script)
+    : path_(uniquePipePath(dir_, L"scripted")), script_(std::move(script)), server_(path_) {
+  // Listening before the thread starts: a client may connect as soon as we return.
+  std::string error;
+  if (!server_.listen(&error)) throw std::runtime_error("scripted pipe server: " + error);
+  thread_ = std::thread([this] { serve(); });
+}
+
+ScriptedPipeServer::~ScriptedPipeServer() {
+  stop_.set();
+  thread_.join();
+}
+
+std::vector<ScriptedPipeServer::Request> ScriptedPipeServer::requests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
+}
+
+void ScriptedPipeServer::serve() {
+  for (size_t step = 0;; ++step) {
+    ipc::PipeHandle client;
+    const auto accepted = server_.accept(stop_, client);
+    if (accepted == ipc::PipeServer::Accept::Stopped ||
+        accepted == ipc::PipeServer::Accept::CreateFailed)
+      return;
+    if (accepted != ipc::PipeServer::Accept::Connected) continue;
+    Request request;
+    if (ipc::readFrame(client, stop_, request.opcode, request.payload)) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requests_.push_back(request);
+      }
+      if (step < script_.size()) {
+        const Step& s = script_[step];
+        if (!s.bytes.empty()) (void)ipc::writeRaw(client, s.bytes);
+        // Whatever the client sends now is read and dropped until it closes or we stop.
+        while (s.hold && ipc::readFrame(client, stop_, request.opcode, request.payload)) {
+        }
+      }
+    }
+    server_.finish(client, stop_);
+  }
+}
+
+std::wstring unusedPipePath(const TempDir& dir) { return uniquePipePath(dir, L"nobody"); }
+
+}  // namespace zorvek::test

@@ -1,0 +1,63 @@
+#pragma once
+// A pipe server on a name of its own whose answers the test writes down beforehand, for clients
+// that must cope with whatever a service sends. Each connection is one step of the script: the
+// server reads one request frame, records it, writes the step's bytes and closes (or, for a
+// held step, waits until the client closes). Connections beyond the script are closed unanswered.
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "TestUtil.h"
+#include "common/platform/Event.h"
+#include "common/platform/Pipe.h"
+
+namespace zorvek::test {
+
+class ScriptedPipeServer {
+ public:
+  struct Step {
+    std::string bytes;  // written as they are once the request is read
+    bool hold = false;  // then keep the connection open until the client closes it
+  };
+  // One well-formed reply frame.
+  static Step reply(uint32_t opcode, std::string_view payload = {});
+  static Step raw(std::string bytes, bool hold = false) { return {std::move(bytes), hold}; }
+  // Reads the request and answers nothing until the client gives up.
+  static Step silent() { return {{}, true}; }
+
+  explicit ScriptedPipeServer(std::vector<Step> script);
+  ~ScriptedPipeServer();
+  ScriptedPipeServer(const ScriptedPipeServer&) = delete;
+  ScriptedPipeServer& operator=(const ScriptedPipeServer&) = delete;
+
+  const std::wstring& path() const { return path_; }
+
+  struct Request {
+    uint32_t opcode = 0;
+    std::string payload;
+    bool operator==(const Request&) const = default;
+  };
+  // The requests read so far, in order.
+  std::vector<Request> requests() const;
+
+ private:
+  void serve();
+
+  TempDir dir_;
+  std::wstring path_;
+  std::vector<Step> script_;
+  Event stop_;
+  ipc::PipeServer server_;
+  mutable std::mutex mutex_;
+  std::vector<Request> requests_;
+  std::thread thread_;
+};
+
+// A pipe name on which nobody listens.
+std::wstring unusedPipePath(const TempDir& dir);
+
+}  // namespace zorvek::test
