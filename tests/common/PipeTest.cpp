@@ -277,6 +277,43 @@ TEST_F(PipeFixture, BlockedReadEndsWithStoppingWhenTheStopEventFires) {
   EXPECT_TRUE(isQuietEnd(r.error));
 }
 
+// The client's side of a stuck server: one that takes no request, and one that takes it and
+// never answers. Both end at the client's time-out.
+TEST_F(PipeFixture, ClientGivesUpOnAServerThatNeitherReadsNorAnswers) {
+  const struct {
+    const char* what;
+    size_t requestBytes;  // more than the pipe buffers: the write itself blocks
+    bool serverReads;
+  } cases[] = {{"request never taken", 4 << 20, false}, {"reply never sent", 10, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Event stop;
+    PipeServer server(path_);
+    ASSERT_TRUE(server.listen());
+    auto held = std::async(std::launch::async, [&] {
+      PipeHandle client;
+      if (server.accept(stop, client) != PipeServer::Accept::Connected) return;
+      uint32_t opcode = 0;
+      std::string payload;
+      if (c.serverReads) (void)readFrame(client, stop, opcode, payload);
+      stop.wait();
+    });
+    std::string error;
+    PipeHandle pipe = connectPipe(path_, &error);
+    ASSERT_TRUE(pipe) << error;
+    uint32_t opcode = 0;
+    std::string reply;
+    const auto start = Clock::now();
+    EXPECT_FALSE(exchange(pipe, kOpStartScan, std::string(c.requestBytes, 'x'), opcode, reply,
+                          &error, 300));
+    EXPECT_EQ(error, kTimedOutText);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(250));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+    stop.set();
+    held.get();
+  }
+}
+
 TEST_F(PipeFixture, AcceptWithoutClientsEndsWhenTheStopEventFires) {
   PipeServer server(path_);
   ASSERT_TRUE(server.listen());

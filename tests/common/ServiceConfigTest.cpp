@@ -5,9 +5,11 @@
 #include <chrono>
 #include <stdexcept>
 #include <thread>
+#include <type_traits>
 
 #include "TestUtil.h"
 #include "common/DataPaths.h"
+#include "common/Messages.h"
 #include "common/Text.h"
 #include "common/platform/File.h"
 #include "common/platform/Process.h"
@@ -100,6 +102,41 @@ TEST_F(ServiceConfigTest, ValuesReadAsWritten) {
   EXPECT_TRUE(c.scanArchives);
   EXPECT_FALSE(c.webShield);
   EXPECT_TRUE(c.realTimeEnabled);  // absent keys keep their values
+}
+
+// Every setting of the table gets a value other than its default, so one added there is
+// covered here without another line.
+TEST_F(ServiceConfigTest, EverySettingSurvivesTheFileAndTheWire) {
+  const ServiceConfig defaults;
+  ServiceConfig changed;
+  uint32_t n = 0;
+  forEachSetting([&](const auto& field) {
+    using Field = std::decay_t<decltype(field)>;
+    auto& value = changed.*field.member;
+    ++n;
+    if constexpr (Field::kind == SettingKind::Flag) value = !value;
+    else if constexpr (Field::kind == SettingKind::Hour) value = (value + n) % 24;
+    else if constexpr (Field::kind == SettingKind::Count) value = 1000000007ull * n;
+    else if constexpr (Field::kind == SettingKind::Path) value = L"D:\\Данные=\\" + std::to_wstring(n);
+    else value = "значение=" + std::to_string(n);
+    EXPECT_NE(value, defaults.*field.member) << field.key;
+  });
+
+  ServiceConfig fromFile = defaults;
+  fromFile.parse(changed.serialize());
+  EXPECT_TRUE(fromFile == changed);
+
+  // What travels arrives; the rest keeps the receiver's values, on decoding and on applying.
+  ServiceConfig received = defaults;
+  ASSERT_TRUE(ipc::decodeConfigPayload(ipc::encodeConfigPayload(changed), received));
+  ServiceConfig applied = defaults;
+  assignWireSettings(changed, applied);
+  forEachSetting([&](const auto& field) {
+    SCOPED_TRACE(field.key);
+    const auto& want = (field.onWire ? changed : defaults).*field.member;
+    EXPECT_EQ(received.*field.member, want);
+    EXPECT_EQ(applied.*field.member, want);
+  });
 }
 
 TEST_F(ServiceConfigTest, WindowsLineEndsReadLikeUnixOnes) {

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "ScriptedPipeServer.h"
 #include "TestUtil.h"
 #include "common/Json.h"
+#include "common/Messages.h"
 #include "common/Text.h"
 #include "common/platform/File.h"
 #include "common/platform/System.h"
@@ -100,6 +102,136 @@ TEST_F(ZorvekctlTest, HelpGoesToStandardOutput) {
   const Result r = run({L"--help"});
   EXPECT_EQ(r.code, 0);
   EXPECT_NE(r.out.find("zorvekctl [--json] status"), std::string::npos);
+}
+
+// Against a scripted service: what zorvekctl sends and how it shows what comes back.
+class ZorvekctlServiceTest : public ZorvekctlTest {
+ protected:
+  using Server = test::ScriptedPipeServer;
+  Result runAgainst(const Server& server, std::vector<std::wstring> args) {
+    setEnvironmentVariable(L"ZORVEK_PIPE", server.path());
+    return run(std::move(args));
+  }
+  static ipc::ConfigPayload sampleSettings() {
+    ipc::ConfigPayload c;
+    c.protectionEnabled = false;
+    c.scanArchives = true;
+    c.scheduledHour = 23;
+    c.lastScanUtc = 1765000000;
+    c.signatureDb = L"D:\\базы\\main.db";
+    c.quarantineDir = L"/var/lib/zorvek/Quarantine";
+    c.lastLiveUpdateUtc = 18446744073709551615ull;
+    c.updateServer = "https://never.sent";
+    return c;
+  }
+  static Server::Step settingsReply() {
+    return Server::reply(ipc::kOpGetConfig, ipc::encodeConfigPayload(sampleSettings()));
+  }
+};
+
+TEST_F(ZorvekctlServiceTest, ConfigGetShowsEverySettingOnTheWireInFileOrder) {
+  Server server({settingsReply(), settingsReply()});
+  Result r = runAgainst(server, {L"config", L"get"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "ProtectionEnabled=0\nRealTimeEnabled=1\nScanArchives=1\nScanRemovable=0\n"
+            "ShowThreatModal=1\nQuarantineOnDetect=0\nScheduledScan=1\nScheduledHour=23\n"
+            "LastScanUtc=1765000000\nLastThreatCount=0\nSignatureDb=D:\\базы\\main.db\n"
+            "QuarantineDir=/var/lib/zorvek/Quarantine\nLiveUpdates=1\n"
+            "LastLiveUpdateUtc=18446744073709551615\nWebShield=1\n");
+  r = runAgainst(server, {L"--json", L"config", L"get"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "{\"ProtectionEnabled\":false,\"RealTimeEnabled\":true,\"ScanArchives\":true,"
+            "\"ScanRemovable\":false,\"ShowThreatModal\":true,\"QuarantineOnDetect\":false,"
+            "\"ScheduledScan\":true,\"ScheduledHour\":23,\"LastScanUtc\":1765000000,"
+            "\"LastThreatCount\":0,\"SignatureDb\":\"D:\\\\базы\\\\main.db\","
+            "\"QuarantineDir\":\"/var/lib/zorvek/Quarantine\",\"LiveUpdates\":true,"
+            "\"LastLiveUpdateUtc\":18446744073709551615,\"WebShield\":true}\n");
+}
+
+TEST_F(ZorvekctlServiceTest, ConfigSetSendsTheCurrentSettingsWithItsChangesAndEmptyPaths) {
+  Server server({settingsReply(), Server::reply(ipc::kOpSetConfig)});
+  const Result r = runAgainst(server, {L"config", L"set", L"scheduledhour=5", L"ScanArchives=off",
+                                       L"LastThreatCount=18446744073709551615",
+                                       L"QuarantineDir=/q=1"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].opcode, ipc::kOpGetConfig);
+  EXPECT_EQ(requests[1].opcode, ipc::kOpSetConfig);
+  ipc::ConfigPayload sent;
+  ASSERT_TRUE(ipc::decodeConfigPayload(requests[1].payload, sent));
+  ipc::ConfigPayload want = sampleSettings();
+  want.scheduledHour = 5;
+  want.scanArchives = false;
+  want.lastThreatCount = 18446744073709551615ull;
+  want.signatureDb.clear();
+  want.quarantineDir = L"/q=1";
+  want.updateServer.clear();
+  EXPECT_EQ(sent, want);
+}
+
+TEST_F(ZorvekctlServiceTest, ConfigSetRefusesBadValuesWithoutSending) {
+  const struct {
+    const wchar_t* word;
+    const char* err;
+  } cases[] = {
+      {L"ScheduledHour=24", "zorvekctl: неверное число: ScheduledHour=24\n"},
+      {L"LastScanUtc=-1", "zorvekctl: неверное число: LastScanUtc=-1\n"},
+      {L"LastScanUtc=18446744073709551616", "zorvekctl: неверное число: LastScanUtc=18446744073709551616\n"},
+      {L"ScanArchives=maybe", "zorvekctl: ожидается 0 или 1: ScanArchives=maybe\n"},
+      {L"UpdateServer=http://x", "zorvekctl: неизвестный параметр: UpdateServer=http://x\n"},
+      {L"ScanArchives", "zorvekctl: неизвестный параметр: ScanArchives\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(toUtf8(c.word));
+    Server server({settingsReply(), Server::reply(ipc::kOpSetConfig)});
+    const Result r = runAgainst(server, {L"config", L"set", L"ScanRemovable=1", c.word});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(server.requests().size(), 1u);
+  }
+}
+
+TEST_F(ZorvekctlServiceTest, StatusAndHowEachFailureIsShown) {
+  ipc::HelloReply hello;
+  hello.version = "1.2.0";
+  hello.signatureCount = 7;
+  hello.databaseVersion = "seed";
+  hello.protectionEnabled = true;
+  hello.liveUpdateError = "HTTP 503";
+  const struct {
+    const char* name;
+    Server::Step step;
+    int code;
+    std::string err;  // a trailing '*' matches any rest
+    std::string out = "";
+  } cases[] = {
+      {"answer", Server::reply(ipc::kOpHello, ipc::encodeHelloReply(hello)), 0, "",
+       "версия:       1.2.0\nсигнатуры:    7 (seed)\nзащита:       вкл\nreal-time:    выкл\n"
+       "minifilter:   нет\nпроверка:     нет\nобновление баз: HTTP 503\n"},
+      {"error reply", Server::reply(ipc::kOpError, ipc::encodeStringPayload("access denied")), 1,
+       "zorvekctl: access denied\n"},
+      {"another opcode", Server::reply(ipc::kOpPing, ipc::encodeHelloReply(hello)), 2,
+       "zorvekctl: непонятный ответ службы\n"},
+      {"unreadable", Server::reply(ipc::kOpHello, "abc"), 2,
+       "zorvekctl: непонятный ответ службы\n"},
+      {"closed", Server::raw(""), 2, "zorvekctl: обмен со службой не удался: connection closed (*"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Server server({c.step});
+    const Result r = runAgainst(server, {L"status"});
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_EQ(r.out, c.out);
+    if (!c.err.empty() && c.err.back() == '*') {
+      EXPECT_EQ(r.err.rfind(c.err.substr(0, c.err.size() - 1), 0), 0u) << r.err;
+    } else {
+      EXPECT_EQ(r.err, c.err);
+    }
+  }
 }
 
 }  // namespace
