@@ -54,6 +54,7 @@ void ScriptedPipeServer::serve() {
       return;
     if (accepted != ipc::PipeServer::Accept::Connected) continue;
     Request request;
+    bool cut = false;
     if (ipc::readFrame(client, stop_, request.opcode, request.payload)) {
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -61,13 +62,16 @@ void ScriptedPipeServer::serve() {
       }
       if (step < script_.size()) {
         const Step& s = script_[step];
+        cut = s.cut;
         if (!s.bytes.empty()) (void)ipc::writeRaw(client, s.bytes);
         // Whatever the client sends now is read and dropped until it closes or we stop.
         while (s.hold && ipc::readFrame(client, stop_, request.opcode, request.payload)) {
         }
       }
     }
-    server_.finish(client, stop_);
+    // A set event cuts finish()'s wait for the client short.
+    const Event now(Event::Reset::Manual, true);
+    server_.finish(client, cut ? now : stop_);
   }
 }
 

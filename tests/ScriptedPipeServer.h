@@ -22,12 +22,15 @@ class ScriptedPipeServer {
   struct Step {
     std::string bytes;  // written as they are once the request is read
     bool hold = false;  // then keep the connection open until the client closes it
+    bool cut = false;   // then disconnect at once, without waiting for the client to read
   };
   // One well-formed reply frame.
   static Step reply(uint32_t opcode, std::string_view payload = {});
   static Step raw(std::string bytes, bool hold = false) { return {std::move(bytes), hold}; }
   // Reads the request and answers nothing until the client gives up.
   static Step silent() { return {{}, true}; }
+  // Hangs up after `bytes` (which a Windows client may not get to read).
+  static Step hangUp(std::string bytes = {}) { return {std::move(bytes), false, true}; }
 
   explicit ScriptedPipeServer(std::vector<Step> script);
   ~ScriptedPipeServer();

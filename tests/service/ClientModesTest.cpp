@@ -137,7 +137,7 @@ TEST(ClientModesTest, FirewallStatus) {
        {"служба ответила ошибкой: firewall unavailable"}},
       {"another opcode", runFirewallStatus, {Server::reply(kOpHello)}, 1,
        {"непонятный ответ службы"}},
-      {"closed", runFirewallStatus, {Server::raw("")}, 1,
+      {"closed", runFirewallStatus, {Server::hangUp()}, 1,
        {"обмен не удался: connection closed (*"}},
       {"no service", runFirewallStatus, {}, 1,
        {"канал не открыт: cannot connect to service pipe (*"}},

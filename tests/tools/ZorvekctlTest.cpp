@@ -218,7 +218,7 @@ TEST_F(ZorvekctlServiceTest, StatusAndHowEachFailureIsShown) {
        "zorvekctl: непонятный ответ службы\n"},
       {"unreadable", Server::reply(ipc::kOpHello, "abc"), 2,
        "zorvekctl: непонятный ответ службы\n"},
-      {"closed", Server::raw(""), 2, "zorvekctl: обмен со службой не удался: connection closed (*"},
+      {"closed", Server::hangUp(), 2, "zorvekctl: обмен со службой не удался: connection closed (*"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
