@@ -161,7 +161,8 @@ class DigestTable {
       const uint64_t p = std::max(home, next);
       if (home != groupHome) groupHome = home, groupStart = p;
       bool repeat = false;
-      for (uint64_t q = groupStart; q < p && !repeat; ++q) repeat = std::memcmp(slots_[q].key, r.key, N) == 0;
+      for (uint64_t q = groupStart; q < p && !repeat; ++q)
+        repeat = std::memcmp(slots_[q].key, r.key, N) == 0;
       if (repeat) continue;
       if (p >= slots_.size()) slots_.growZeroed(slots_.size() * 2);
       slots_[p] = r;

@@ -27,7 +27,8 @@ inline int decodeHex16Scalar(const char* in, uint8_t* out) {
       bad |= 1 << i;
     }
   }
-  for (int i = 0; i < 8; ++i) out[i] = static_cast<uint8_t>(nibbles[2 * i] << 4 | nibbles[2 * i + 1]);
+  for (int i = 0; i < 8; ++i)
+    out[i] = static_cast<uint8_t>(nibbles[2 * i] << 4 | nibbles[2 * i + 1]);
   return bad;
 }
 
@@ -35,13 +36,16 @@ inline int decodeHex16Scalar(const char* in, uint8_t* out) {
 inline int decodeHex16Sse2(const char* in, uint8_t* out) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
   // Unsigned x <= limit as min(x, limit) == x.
-  auto atMost = [](__m128i x, char limit) { return _mm_cmpeq_epi8(_mm_min_epu8(x, _mm_set1_epi8(limit)), x); };
+  auto atMost = [](__m128i x, char limit) {
+    return _mm_cmpeq_epi8(_mm_min_epu8(x, _mm_set1_epi8(limit)), x);
+  };
   const __m128i digit = _mm_sub_epi8(v, _mm_set1_epi8('0'));
   const __m128i letter = _mm_sub_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
   const __m128i isDigit = atMost(digit, 9);
   const __m128i isLetter = atMost(letter, 5);
-  const __m128i nibbles = _mm_or_si128(_mm_and_si128(isDigit, digit),
-                                       _mm_andnot_si128(isDigit, _mm_add_epi8(letter, _mm_set1_epi8(10))));
+  const __m128i nibbles =
+      _mm_or_si128(_mm_and_si128(isDigit, digit),
+                   _mm_andnot_si128(isDigit, _mm_add_epi8(letter, _mm_set1_epi8(10))));
   // Each 16-bit lane holds (high nibble, low nibble) as bytes (first, second).
   const __m128i hi = _mm_slli_epi16(_mm_and_si128(nibbles, _mm_set1_epi16(0x00FF)), 4);
   const __m128i lo = _mm_srli_epi16(nibbles, 8);
@@ -63,17 +67,16 @@ inline int decodeHex16(const char* in, uint8_t* out) {
 inline bool decodeDigest(std::string_view hex, uint8_t* out) {
   const char* in = hex.data();
   switch (hex.size()) {
-    case 32:
-      return (decodeHex16(in, out) | decodeHex16(in + 16, out + 8)) == 0;
+    case 32: return (decodeHex16(in, out) | decodeHex16(in + 16, out + 8)) == 0;
     case 40: {
       // The last chunk overlaps the second: bytes 12..19 from characters 24..39.
-      return (decodeHex16(in, out) | decodeHex16(in + 16, out + 8) | decodeHex16(in + 24, out + 12)) == 0;
+      return (decodeHex16(in, out) | decodeHex16(in + 16, out + 8) |
+              decodeHex16(in + 24, out + 12)) == 0;
     }
     case 64:
-      return (decodeHex16(in, out) | decodeHex16(in + 16, out + 8) | decodeHex16(in + 32, out + 16) |
-              decodeHex16(in + 48, out + 24)) == 0;
-    default:
-      return false;
+      return (decodeHex16(in, out) | decodeHex16(in + 16, out + 8) |
+              decodeHex16(in + 32, out + 16) | decodeHex16(in + 48, out + 24)) == 0;
+    default: return false;
   }
 }
 

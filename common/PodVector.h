@@ -21,7 +21,9 @@ class PodVector {
   PodVector() = default;
   PodVector(const PodVector&) = delete;
   PodVector& operator=(const PodVector&) = delete;
-  PodVector(PodVector&& o) noexcept : p_(o.p_), n_(o.n_), cap_(o.cap_) { o.p_ = nullptr, o.n_ = o.cap_ = 0; }
+  PodVector(PodVector&& o) noexcept : p_(o.p_), n_(o.n_), cap_(o.cap_) {
+    o.p_ = nullptr, o.n_ = o.cap_ = 0;
+  }
   PodVector& operator=(PodVector&& o) noexcept {
     if (this != &o) {
       std::free(p_);

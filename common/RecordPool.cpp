@@ -34,8 +34,9 @@ uint32_t RecordPool::intern(const Record& r) {
   const Packed p{strings_.intern(r.extra), strings_.intern(r.name), strings_.intern(r.family),
                  strings_.intern(r.reference), static_cast<uint32_t>(r.level)};
   const auto id = static_cast<uint32_t>(records_.size());
-  const auto [found, added] = index_.findOrAdd(
-      hashBytes(&p, sizeof p), id, [&](uint32_t i) { return std::memcmp(&records_[i], &p, sizeof p) == 0; });
+  const auto [found, added] = index_.findOrAdd(hashBytes(&p, sizeof p), id, [&](uint32_t i) {
+    return std::memcmp(&records_[i], &p, sizeof p) == 0;
+  });
   if (added) records_.push_back(p);
   return found;
 }

@@ -43,7 +43,9 @@ class IdIndex {
   }
 
  private:
-  size_t home(uint32_t fp) const { return static_cast<size_t>((uint64_t(fp) * slots_.size()) >> 32); }
+  size_t home(uint32_t fp) const {
+    return static_cast<size_t>((uint64_t(fp) * slots_.size()) >> 32);
+  }
   void grow();
 
   std::vector<uint64_t> slots_;
@@ -55,7 +57,9 @@ class IdIndex {
 class StringPool {
  public:
   uint32_t intern(std::string_view s);
-  std::string_view view(uint32_t id) const { return {chars_.data() + spans_[id].first, spans_[id].second}; }
+  std::string_view view(uint32_t id) const {
+    return {chars_.data() + spans_[id].first, spans_[id].second};
+  }
 
  private:
   std::string chars_;

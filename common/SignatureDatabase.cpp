@@ -18,11 +18,11 @@
 
 namespace zorvek {
 
+using sigdb::decodeDigest;
 using sigdb::DigestRow;
 using sigdb::DigestTable;
 using sigdb::Record;
 using sigdb::RecordPool;
-using sigdb::decodeDigest;
 
 namespace {
 

@@ -43,7 +43,8 @@ TEST(HexDigestTest, DecodesDigestsOfEachLength) {
     std::string bytes;  // hex of what is expected, lower case
   } cases[] = {
       {"00112233445566778899AABBCCDDEEFF", true, "00112233445566778899aabbccddeeff"},
-      {"0123456789abcdef0123456789ABCDEF01234567", true, "0123456789abcdef0123456789abcdef01234567"},
+      {"0123456789abcdef0123456789ABCDEF01234567", true,
+       "0123456789abcdef0123456789abcdef01234567"},
       {std::string(64, 'f'), true, std::string(64, 'f')},
       {std::string(31, '0'), false, ""},
       {std::string(33, '0'), false, ""},
