@@ -13,8 +13,8 @@ namespace {
 TEST(DataPathsTest, OverrideReplacesTheDataFolderAndIsCreated) {
   test::TempDir dir;
   const std::wstring folder = dir.file(L"данные") + pathSeparator() + L"sub";
-  const auto saved = environmentVariable(L"ZORVEK_DATA_DIR");
-  ASSERT_TRUE(setEnvironmentVariable(L"ZORVEK_DATA_DIR", folder));
+  test::ScopedEnvironment dataDir(L"ZORVEK_DATA_DIR", folder);
+  ASSERT_TRUE(dataDir.ok());
   const wchar_t sep = pathSeparator();
   EXPECT_EQ(dataFolder(), folder);
   EXPECT_TRUE(pathExists(folder));
@@ -22,9 +22,8 @@ TEST(DataPathsTest, OverrideReplacesTheDataFolderAndIsCreated) {
   EXPECT_EQ(logFilePath(), folder + sep + L"zorvek.log");
   EXPECT_EQ(defaultQuarantineFolder(), folder + sep + L"Quarantine");
   EXPECT_EQ(dataFilePath(L"scan.cache"), folder + sep + L"scan.cache");
-  ASSERT_TRUE(setEnvironmentVariable(L"ZORVEK_DATA_DIR", folder + sep + sep));
+  ASSERT_TRUE(dataDir.set(folder + sep + sep));
   EXPECT_EQ(settingsFilePath(), folder + sep + L"settings.ini");
-  setEnvironmentVariable(L"ZORVEK_DATA_DIR", saved);
 }
 
 TEST(DataPathsTest, PlatformDefaults) {
@@ -34,14 +33,13 @@ TEST(DataPathsTest, PlatformDefaults) {
     ASSERT_FALSE(programData.empty());
     EXPECT_EQ(folder, programData + L"\\ZORVEK Antivirus");
   } else {
-    const auto xdg = environmentVariable(L"XDG_DATA_HOME");
     if (folder != L"/var/lib/zorvek") {  // not root
-      ASSERT_TRUE(setEnvironmentVariable(L"XDG_DATA_HOME", std::wstring(L"/xdg/home")));
+      test::ScopedEnvironment xdg(L"XDG_DATA_HOME", L"/xdg/home");
+      ASSERT_TRUE(xdg.ok());
       EXPECT_EQ(platformDataFolder(), L"/xdg/home/zorvek");
       // The XDG rules ignore a relative value.
-      ASSERT_TRUE(setEnvironmentVariable(L"XDG_DATA_HOME", std::wstring(L"relative")));
+      ASSERT_TRUE(xdg.set(L"relative"));
       EXPECT_EQ(platformDataFolder(), toWide(std::getenv("HOME")) + L"/.local/share/zorvek");
-      setEnvironmentVariable(L"XDG_DATA_HOME", xdg);
     }
   }
 }

@@ -46,13 +46,6 @@ std::vector<std::unique_ptr<Hasher>> allHashers() {
   return h;
 }
 
-std::string randomBytes(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::string s(n, '\0');
-  for (auto& c : s) c = static_cast<char>(rng());
-  return s;
-}
-
 // Runs the body once with the SHA extensions (when the CPU has them) and once without.
 template <typename F>
 void onBothPaths(F body) {
@@ -88,7 +81,7 @@ TEST(HashTest, RandomSplitsEqualOneShot) {
   std::mt19937 rng(7);
   onBothPaths([&rng] {
     for (int round = 0; round < 20; ++round) {
-      const std::string data = randomBytes(rng() % 5000, static_cast<uint32_t>(rng()));
+      const std::string data = test::randomBytes(rng() % 5000, static_cast<uint32_t>(rng()));
       auto whole = allHashers();
       auto split = allHashers();
       for (size_t i = 0; i < whole.size(); ++i) {
@@ -120,7 +113,7 @@ TEST(HashTest, FinalDigestLeavesTheStreamOpen) {
 
 TEST(HashTest, ShaExtensionsMatchPortableCode) {
   if (!cpuHasShaExtensions()) GTEST_SKIP() << "CPU has no SHA extensions";
-  const std::string data = randomBytes(64 * 1025, 99);
+  const std::string data = test::randomBytes(64 * 1025, 99);
   // The block functions directly, over every block count of the buffer's prefixes.
   for (size_t blocks : {size_t{1}, size_t{2}, size_t{3}, size_t{17}, size_t{1025}}) {
     SCOPED_TRACE(blocks);
@@ -158,7 +151,7 @@ TEST(HashTest, ShaExtensionsMatchPortableCode) {
 
 TEST(HashTest, FilesHashWholeAndInOnePass) {
   test::TempDir dir;
-  const std::string data = randomBytes(3 * 65536 + 77, 5);
+  const std::string data = test::randomBytes(3 * 65536 + 77, 5);
   const std::wstring path = dir.file(L"data.bin");
   test::writeFile(path, data);
   Md5 md5;

@@ -19,29 +19,14 @@
 namespace zorvek {
 namespace {
 
-bool onWindows() { return pathSeparator() == L'\\'; }
+using test::onWindows;
 
-std::wstring serviceProgram() {
-  return pathToWide(toPath(modulePath()).parent_path() /
-                    (onWindows() ? L"ZorvekService.exe" : L"ZorvekService"));
-}
+std::wstring serviceProgram() { return test::programBesideTests(L"ZorvekService"); }
 
 class ServiceE2eTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    savedData_ = environmentVariable(L"ZORVEK_DATA_DIR");
-    savedPipe_ = environmentVariable(L"ZORVEK_PIPE");
-    data_ = dir_.file(L"data");
-    pipe_ = onWindows() ? L"\\\\.\\pipe\\ZorvekE2E-" + std::to_wstring(currentProcessId())
-                        : dir_.file(L"svc.sock");
-    setEnvironmentVariable(L"ZORVEK_DATA_DIR", data_);
-    setEnvironmentVariable(L"ZORVEK_PIPE", pipe_);
-  }
-  void TearDown() override {
-    service_.kill();
-    setEnvironmentVariable(L"ZORVEK_DATA_DIR", savedData_);
-    setEnvironmentVariable(L"ZORVEK_PIPE", savedPipe_);
-  }
+  // Stopped before the overrides go back.
+  void TearDown() override { service_.kill(); }
 
   std::string log() { return test::readFile(data_ + pathSeparator() + L"zorvek.log"); }
 
@@ -71,8 +56,12 @@ class ServiceE2eTest : public ::testing::Test {
   }
 
   test::TempDir dir_;
-  std::optional<std::wstring> savedData_, savedPipe_;
-  std::wstring data_, pipe_;
+  std::wstring data_ = dir_.file(L"data");
+  std::wstring pipe_ = onWindows()
+                           ? L"\\\\.\\pipe\\ZorvekE2E-" + std::to_wstring(currentProcessId())
+                           : dir_.file(L"svc.sock");
+  test::ScopedEnvironment dataOverride_{L"ZORVEK_DATA_DIR", data_};
+  test::ScopedEnvironment pipeOverride_{L"ZORVEK_PIPE", pipe_};
   ChildProcess service_;
 };
 

@@ -18,8 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool windowsPaths() { return pathSeparator() == L'\\'; }
-
 TEST(FileScannerTest, ShouldScan) {
   FileScanner scanner(nullptr);
   const std::vector<std::pair<std::wstring, bool>> cases = {
@@ -54,7 +52,7 @@ TEST(FileScannerTest, ShouldScan) {
 
 TEST(FileScannerTest, ExcludedFolders) {
   std::vector<std::pair<std::wstring, bool>> cases;
-  if (windowsPaths()) {
+  if (test::onWindows()) {
     cases = {{L"C:\\Windows\\WinSxS", true},
              {L"c:\\windows\\winsxs\\amd64_x", true},
              {L"C:\\Windows\\System32\\config", true},
@@ -75,10 +73,7 @@ TEST(FileScannerTest, ExcludedFolders) {
 class ScanTreeTest : public ::testing::Test {
  protected:
   std::wstring write(const std::wstring& relative, const std::string& bytes = "x") {
-    const fs::path p = dir_.path() / toPath(relative);
-    fs::create_directories(p.parent_path());
-    test::writeFile(pathToWide(p), bytes);
-    return pathToWide(p);
+    return dir_.write(relative, bytes);
   }
   std::wstring root() const { return pathToWide(dir_.path()); }
   std::vector<std::wstring> walked(const ScanTarget& target, const ScannerOptions& options = {}) {
@@ -223,11 +218,10 @@ TEST(FileScannerTargetsTest, QuickScanTargetsFollowTheProfile) {
   fs::create_directories(home.path() / "Downloads");
   fs::create_directories(home.path() / "Documents");
   const std::wstring h = pathToWide(home.path());
-  const wchar_t* var = windowsPaths() ? L"USERPROFILE" : L"HOME";
-  const auto saved = environmentVariable(var);
-  setEnvironmentVariable(var, h);
-  const auto targets = FileScanner::quickScanTargets();
-  setEnvironmentVariable(var, saved);
+  const auto targets = [&] {
+    const test::ScopedEnvironment profile(test::onWindows() ? L"USERPROFILE" : L"HOME", h);
+    return FileScanner::quickScanTargets();
+  }();
   ASSERT_GE(targets.size(), 3u);
   const std::wstring sep(1, pathSeparator());
   EXPECT_EQ(targets[0].path, h + sep + L"Downloads");
@@ -241,7 +235,7 @@ TEST(FileScannerTargetsTest, FullScanTargets) {
   const auto targets = FileScanner::fullScanTargets(false);
   ASSERT_FALSE(targets.empty());
   for (const auto& t : targets) EXPECT_TRUE(t.recursive);
-  if (!windowsPaths()) {
+  if (!test::onWindows()) {
     EXPECT_EQ(targets[0].path, L"/");
   }
 }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 
 #include "PeBuilder.h"
 #include "TestUtil.h"
@@ -22,13 +21,6 @@ std::vector<std::string> codes(const FileVerdict& v) {
 FileVerdict rules(const std::wstring& path, const PeAnalysis& pe = {}, bool inDatabase = false,
                   const SignatureMatch& match = {}) {
   return buildVerdict(path, 10, 0, "m", "s1", "s256", pe, inDatabase, match);
-}
-
-std::string randomBytes(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::string s(n, '\0');
-  for (auto& c : s) c = static_cast<char>(rng());
-  return s;
 }
 
 TEST(FileVerdictTest, FileNameIsTheTextAfterTheLastSeparator) {
@@ -181,9 +173,7 @@ TEST(FileVerdictTest, PackedFromPackerSectionOrWritableExecutableCode) {
 class EvaluateFileTest : public ::testing::Test {
  protected:
   std::wstring write(const std::wstring& name, const std::string& bytes) {
-    const std::wstring path = dir_.file(name);
-    test::writeFile(path, bytes);
-    return path;
+    return dir_.write(name, bytes);
   }
   test::TempDir dir_;
 };
@@ -224,11 +214,11 @@ TEST_F(EvaluateFileTest, ModifiedTimeIsAFiletime) {
 // The single read must give what separate reads for each step give, whatever the chunking.
 TEST_F(EvaluateFileTest, OnePassMatchesSeparateReads) {
   const std::string pe = test::PeBuilder()
-                             .section(".text", test::kCode, randomBytes(5000, 1))
-                             .section("UPX1", test::kData, randomBytes(3000, 2))
+                             .section(".text", test::kCode, test::randomBytes(5000, 1))
+                             .section("UPX1", test::kData, test::randomBytes(3000, 2))
                              .import("kernel32.dll", {"VirtualAllocEx", "WriteProcessMemory",
                                                       "CreateRemoteThread"})
-                             .overlay(randomBytes(20000, 3))
+                             .overlay(test::randomBytes(20000, 3))
                              .build();
   struct Case {
     const wchar_t* name;
@@ -241,8 +231,8 @@ TEST_F(EvaluateFileTest, OnePassMatchesSeparateReads) {
       {L"odd-chunks.dll", pe, 1000},
       {L"tiny-chunks.dll", pe, 1},
       {L"short.exe", pe.substr(0, 100), 7},
-      {L"not-pe.exe", randomBytes(9000, 4), 4096},
-      {L"mz-only.exe", "MZ" + randomBytes(9000, 5), 4096},
+      {L"not-pe.exe", test::randomBytes(9000, 4), 4096},
+      {L"mz-only.exe", "MZ" + test::randomBytes(9000, 5), 4096},
       {L"one-byte.exe", "M", 4096},
   };
   SignatureDatabase db;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <random>
 
 #include "PeBuilder.h"
 #include "TestUtil.h"
@@ -23,13 +22,6 @@ constexpr int64_t kNow = 1'700'000'000;
 PeAnalysis analyze(const std::string& image, uint64_t fileSize = 0) {
   return analyzePe({reinterpret_cast<const uint8_t*>(image.data()), image.size()},
                    fileSize ? fileSize : image.size(), kNow);
-}
-
-std::string randomBytes(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::string s(n, '\0');
-  for (auto& c : s) c = static_cast<char>(rng());
-  return s;
 }
 
 // "<prefix><i>.dll", built by appending: GCC 12 warns falsely on "x" + std::string at -O3.
@@ -169,7 +161,7 @@ TEST(PeAnalysisTest, PackerSectionNames) {
 TEST(PeAnalysisTest, UpxPackedProgramIsPackedNotHighEntropy) {
   PeBuilder b;
   b.pe64().machine(0x8664).section("UPX0", kRwx, "", 0x10000)
-      .section("UPX1", kRwx, randomBytes(65536, 1))
+      .section("UPX1", kRwx, test::randomBytes(65536, 1))
       .import("KERNEL32.DLL", {"LoadLibraryA", "GetProcAddress"});
   const PeAnalysis pe = analyze(b.build());
   EXPECT_GT(pe.maxSectionEntropy, 7.9);
@@ -216,9 +208,9 @@ TEST(PeAnalysisTest, HighEntropyThreshold) {
 
 TEST(PeAnalysisTest, SectionEntropyFromRealData) {
   PeBuilder b = plainProgram();
-  b.section(".rsrc", kData, randomBytes(20000, 3));
+  b.section(".rsrc", kData, test::randomBytes(20000, 3));
   const PeAnalysis pe = analyze(b.build());
-  const std::string data = randomBytes(20000, 3);
+  const std::string data = test::randomBytes(20000, 3);
   EXPECT_EQ(pe.maxSectionEntropy, hash::byteEntropy(data.data(), data.size()));
   ASSERT_NE(find(pe, "PE.HIGH_ENTROPY"), nullptr);
 }
@@ -234,7 +226,7 @@ TEST(PeAnalysisTest, WritableExecutableLowEntropySection) {
       {"no raw data", kRwx, "", false},
       {"execute only", kCode, std::string(4096, '\0'), false},
       {"write only", 0xC0000040, std::string(4096, '\0'), false},
-      {"random, write+execute", kRwx, randomBytes(4096, 9), false},
+      {"random, write+execute", kRwx, test::randomBytes(4096, 9), false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -417,7 +409,7 @@ TEST(PeAnalysisTest, RulesComeInTheirOrder) {
   PeBuilder b;
   b.timeStamp(0xF0000000)
       .section(".x", kRwx, std::string(64, '\0'))
-      .section(".y", kData, randomBytes(8192, 4))
+      .section(".y", kData, test::randomBytes(8192, 4))
       .import("k.dll", {"CreateRemoteThread"})
       .overlay(std::string(2 << 20, 'z'));
   const PeAnalysis pe = analyze(b.build());
@@ -466,7 +458,7 @@ TEST(PeAnalysisTest, HostileHeaderValuesStayInBounds) {
 TEST(PeAnalysisTest, ManySectionsOverTheSameDataGiveExactEntropies) {
   // Thousands of headers all covering the same large raw data: the analysis must stay linear and
   // still give each section the entropy of its own bytes.
-  const std::string payload = randomBytes(1 << 20, 11) + std::string(300000, 'a');
+  const std::string payload = test::randomBytes(1 << 20, 11) + std::string(300000, 'a');
   PeBuilder b;
   std::string image = b.build();  // headers only; the table goes right after them
   const int kSections = 1500;

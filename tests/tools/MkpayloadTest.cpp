@@ -16,24 +16,14 @@ namespace fs = std::filesystem;
 
 class MkpayloadTest : public ::testing::Test {
  protected:
-  struct Result {
-    int code;
-    std::string out, err;
-  };
+  using Result = test::ConsoleRun;
   Result run(std::vector<std::wstring> args) {
     args.insert(args.begin(), L"mkpayload");
-    std::FILE* out = openStdioFile(dir_.file(L"out.txt"), "w+b");
-    std::FILE* err = openStdioFile(dir_.file(L"err.txt"), "w+b");
-    Result r{runMkpayload(args, out, err), test::readStream(out), test::readStream(err)};
-    std::fclose(out);
-    std::fclose(err);
-    return r;
+    return test::captureConsole(
+        dir_, [&](std::FILE* out, std::FILE* err) { return runMkpayload(args, out, err); });
   }
   std::wstring write(const std::wstring& name, const std::string& bytes) {
-    const std::wstring path = dir_.file(name);
-    fs::create_directories(toPath(path).parent_path());
-    test::writeFile(path, bytes);
-    return path;
+    return dir_.write(name, bytes);
   }
   test::TempDir dir_;
 };
@@ -98,7 +88,7 @@ TEST_F(MkpayloadTest, RefusesWhatTheInstallerWouldNotTake) {
   // The failed runs left the earlier installer alone and no temporary behind.
   size_t files = 0;
   for (const auto& e : fs::directory_iterator(dir_.path())) files += e.is_regular_file();
-  EXPECT_EQ(files, 6u);  // ZorvekSetup.exe a.txt dist.exe a..b.txt out.txt err.txt
+  EXPECT_EQ(files, 6u);  // ZorvekSetup.exe a.txt dist.exe a..b.txt and the captured output
 }
 
 TEST_F(MkpayloadTest, RefusesSpecialFiles) {

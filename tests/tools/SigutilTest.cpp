@@ -14,26 +14,17 @@ const std::string kUsage =
     "  sigutil convert <out.db> <in1> [in2 ...]\n  sigutil lookup  <db> <md5|sha1|sha256> <hash>\n";
 const std::string kSha256(64, 'a');
 
-struct Result {
-  int code;
-  std::string out, err;
-};
+using Result = test::ConsoleRun;
 
 class SigutilTest : public ::testing::Test {
  protected:
   Result run(std::vector<std::wstring> args) {
     args.insert(args.begin(), L"sigutil");
-    std::FILE* out = openStdioFile(dir_.file(L"out"), "w+b");
-    std::FILE* err = openStdioFile(dir_.file(L"err"), "w+b");
-    Result r{runSigutil(args, out, err), test::readStream(out), test::readStream(err)};
-    std::fclose(out);
-    std::fclose(err);
-    return r;
+    return test::captureConsole(
+        dir_, [&](std::FILE* out, std::FILE* err) { return runSigutil(args, out, err); });
   }
   std::wstring write(const std::wstring& name, const std::string& text) {
-    const std::wstring path = dir_.file(name);
-    test::writeFile(path, text);
-    return path;
+    return dir_.write(name, text);
   }
   test::TempDir dir_;
 };

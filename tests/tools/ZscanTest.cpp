@@ -16,27 +16,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int code;
-  std::string out, err;
-};
+using Result = test::ConsoleRun;
 
 class ZscanTest : public ::testing::Test {
  protected:
   Result run(std::vector<std::wstring> args) {
     args.insert(args.begin(), L"zscan");
-    std::FILE* out = openStdioFile(dir_.file(L"out"), "w+b");
-    std::FILE* err = openStdioFile(dir_.file(L"err"), "w+b");
-    Result r{runZscan(args, out, err, false), test::readStream(out), test::readStream(err)};
-    std::fclose(out);
-    std::fclose(err);
-    return r;
+    return test::captureConsole(
+        dir_, [&](std::FILE* out, std::FILE* err) { return runZscan(args, out, err, false); });
   }
   std::wstring write(const std::wstring& relative, const std::string& bytes) {
-    const fs::path p = dir_.path() / toPath(relative);
-    fs::create_directories(p.parent_path());
-    test::writeFile(pathToWide(p), bytes);
-    return pathToWide(p);
+    return dir_.write(relative, bytes);
   }
   std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
@@ -156,15 +146,12 @@ TEST_F(ZscanTest, JsonNumbersAndEscapes) {
 
 // The built program: exit code and output through a real process.
 TEST_F(ZscanTest, Program) {
-  const fs::path bin = toPath(modulePath()).parent_path();
-  const std::wstring program =
-      pathToWide(bin / (pathSeparator() == L'\\' ? "zscan.exe" : "zscan"));
+  const std::wstring program = test::programBesideTests(L"zscan");
   if (!pathExists(program)) GTEST_SKIP() << "zscan is not built beside the tests";
   const std::wstring target = write(L"x/plain.dll", "1");
   ChildProcess child;
   // No --db: the seed database beside the program and the live file of the data folder.
-  const auto savedData = environmentVariable(L"ZORVEK_DATA_DIR");
-  setEnvironmentVariable(L"ZORVEK_DATA_DIR", pathToWide(dir_.path() / "data"));
+  const test::ScopedEnvironment dataDir(L"ZORVEK_DATA_DIR", dir_.file(L"data"));
   ASSERT_TRUE(child.start({program, L"--quiet", target}));
   uint32_t code = 0;
   ASSERT_TRUE(child.wait(&code));
@@ -175,7 +162,6 @@ TEST_F(ZscanTest, Program) {
   ASSERT_TRUE(second.start({program, L"--quiet", L"--", target}));
   ASSERT_TRUE(second.wait(&code));
   EXPECT_EQ(code, 1u);
-  setEnvironmentVariable(L"ZORVEK_DATA_DIR", savedData);
 }
 
 }  // namespace

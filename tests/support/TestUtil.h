@@ -1,32 +1,29 @@
 #pragma once
-// Helpers shared by the test suites: scratch folders and whole-file I/O.
+// Helpers shared by the test suites: scratch folders, whole-file I/O, environment overrides,
+// captured console output, programs built beside the tests.
 
-#include <filesystem>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
+#include "ConsoleCapture.h"
+#include "ScopedEnvironment.h"
+#include "TempDir.h"
+
 namespace zorvek::test {
-
-// A fresh folder under the system temp folder, removed with everything in it on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-  // The wide path of a name inside the folder.
-  std::wstring file(const std::wstring& name) const;
-
- private:
-  std::filesystem::path path_;
-};
 
 void writeFile(const std::wstring& path, const std::string& bytes);
 std::string readFile(const std::wstring& path);
 // Contents of a stdio stream written by the code under test (rewinds it first).
 std::string readStream(std::FILE* f);
 
+// `n` bytes of a fixed pseudo-random sequence: the same seed gives the same bytes.
+std::string randomBytes(size_t n, uint32_t seed);
+
+bool onWindows();
+
+// A program built beside the test binaries, by its name without ".exe".
+std::wstring programBesideTests(const std::wstring& name);
 // The helper program built beside the test binaries (tests/helper).
 std::wstring helperProgram();
 

@@ -2,34 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "common/Text.h"
+#include "common/platform/File.h"
 #include "common/platform/System.h"
 
 namespace zorvek::test {
-
-TempDir::TempDir() {
-  static std::atomic<unsigned> counter{0};
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  for (;;) {
-    path_ = std::filesystem::temp_directory_path() /
-            ("zorvek-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-    std::error_code ec;
-    if (std::filesystem::create_directory(path_, ec)) break;
-  }
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::wstring TempDir::file(const std::wstring& name) const { return pathToWide(path_ / toPath(name)); }
 
 void writeFile(const std::wstring& path, const std::string& bytes) {
   std::ofstream f(toPath(path), std::ios::binary | std::ios::trunc);
@@ -52,6 +34,19 @@ std::string readStream(std::FILE* f) {
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
   return out;
+}
+
+std::string randomBytes(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (auto& c : s) c = static_cast<char>(rng());
+  return s;
+}
+
+bool onWindows() { return pathSeparator() == L'\\'; }
+
+std::wstring programBesideTests(const std::wstring& name) {
+  return pathToWide(toPath(modulePath()).parent_path() / toPath(onWindows() ? name + L".exe" : name));
 }
 
 std::wstring helperProgram() {
