@@ -20,9 +20,8 @@ namespace {
 class DispatcherTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = environmentVariable(L"ZORVEK_DATA_DIR");
     data_ = dir_.file(L"data");
-    setEnvironmentVariable(L"ZORVEK_DATA_DIR", data_);
+    dataDir_.emplace(L"ZORVEK_DATA_DIR", data_);
     ASSERT_TRUE(createDirectories(data_));
     corpus_ = dir_.file(L"corpus");
     ASSERT_TRUE(createDirectories(corpus_));
@@ -52,7 +51,6 @@ class DispatcherTest : public ::testing::Test {
     dispatcher_.reset();
     engine_.reset();
     Logger::instance().close();
-    setEnvironmentVariable(L"ZORVEK_DATA_DIR", saved_);
   }
 
   Reply call(uint32_t opcode, std::string_view payload = {}, bool privileged = false) {
@@ -81,7 +79,7 @@ class DispatcherTest : public ::testing::Test {
   }
 
   test::TempDir dir_;
-  std::optional<std::wstring> saved_;
+  std::optional<test::ScopedEnvironment> dataDir_;  // put back after TearDown
   std::wstring data_, corpus_, eicar_;
   std::unique_ptr<ScanWorker> engine_;
   std::unique_ptr<Dispatcher> dispatcher_;

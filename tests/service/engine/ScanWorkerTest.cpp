@@ -32,9 +32,8 @@ using zorvek::test::Gate;
 class ScanWorkerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = environmentVariable(L"ZORVEK_DATA_DIR");
     data_ = dir_.file(L"данные");
-    setEnvironmentVariable(L"ZORVEK_DATA_DIR", data_);
+    dataDir_.emplace(L"ZORVEK_DATA_DIR", data_);
     ASSERT_TRUE(createDirectories(data_));
     corpus_ = dir_.file(L"corpus");
     ASSERT_TRUE(createDirectories(corpus_));
@@ -49,7 +48,6 @@ class ScanWorkerTest : public ::testing::Test {
   void TearDown() override {
     engine_.reset();
     Logger::instance().close();
-    setEnvironmentVariable(L"ZORVEK_DATA_DIR", saved_);
   }
 
   std::wstring inCorpus(const std::wstring& name) const {
@@ -107,7 +105,7 @@ class ScanWorkerTest : public ::testing::Test {
   }
 
   test::TempDir dir_;
-  std::optional<std::wstring> saved_;
+  std::optional<test::ScopedEnvironment> dataDir_;  // put back after TearDown
   std::wstring data_, corpus_, dropper_, tool_, dbPath_;
   std::unique_ptr<ScanWorker> engine_;
 };
