@@ -24,12 +24,7 @@ bool windowsPipes() { return pipePath().rfind(L"\\\\.\\pipe\\", 0) == 0; }
 // A pipe name of our own per test, so tests never meet each other or a running service.
 class PipeFixture : public ::testing::Test {
  protected:
-  PipeFixture() {
-    static std::atomic<unsigned> counter{0};
-    const auto stamp = Clock::now().time_since_epoch().count() % 1000000007;
-    const std::wstring unique = std::to_wstring(stamp) + L"-" + std::to_wstring(counter++);
-    path_ = windowsPipes() ? L"\\\\.\\pipe\\ZorvekAV-test-" + unique : dir_.file(L"p.sock");
-  }
+  PipeFixture() { path_ = test::privatePipePath(dir_, L"p"); }
 
   std::wstring path_;
   test::TempDir dir_;
@@ -425,29 +420,17 @@ TEST_F(PipeFixture, ServerIdentifiesAPrivilegedClient) {
   EXPECT_EQ(privileged, 1);
 }
 
-void setPipeOverride(const char* value) {
-#ifdef _WIN32
-  _putenv_s("ZORVEK_PIPE", value);
-#else
-  if (*value) {
-    setenv("ZORVEK_PIPE", value, 1);
-  } else {
-    unsetenv("ZORVEK_PIPE");
-  }
-#endif
-}
-
 TEST_F(PipeFixture, ZorvekPipeOverridesTheNameForServerAndClient) {
   const std::wstring defaultPath = pipePath();
   EXPECT_NE(defaultPath, path_);
-  setPipeOverride(toUtf8(path_).c_str());
+  std::optional<test::ScopedEnvironment> pipeOverride(std::in_place, L"ZORVEK_PIPE", path_);
   EXPECT_EQ(pipePath(), path_);
   PipeServer server;  // the default name, now the override
   std::string error;
   const bool listening = server.listen(&error);
   auto served = serveOneRead(server, stop_);
   PipeHandle pipe = connectPipe(&error);
-  setPipeOverride("");
+  pipeOverride.reset();
   EXPECT_EQ(pipePath(), defaultPath);
   ASSERT_TRUE(listening) << error;
   ASSERT_TRUE(pipe) << error;

@@ -21,12 +21,6 @@ namespace {
 
 class ServiceConfigTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = environmentVariable(L"ZORVEK_DATA_DIR");
-    setEnvironmentVariable(L"ZORVEK_DATA_DIR", dir_.file(L"данные"));
-  }
-  void TearDown() override { setEnvironmentVariable(L"ZORVEK_DATA_DIR", saved_); }
-
   static ServiceConfig parsed(const std::string& text) {
     ServiceConfig c;
     c.parse(text);
@@ -34,7 +28,7 @@ class ServiceConfigTest : public ::testing::Test {
   }
 
   test::TempDir dir_;
-  std::optional<std::wstring> saved_;
+  test::ScopedEnvironment dataDir_{L"ZORVEK_DATA_DIR", dir_.file(L"данные")};
 };
 
 TEST_F(ServiceConfigTest, FirstStartWritesTheDefaults) {

@@ -57,9 +57,7 @@ class ServiceE2eTest : public ::testing::Test {
 
   test::TempDir dir_;
   std::wstring data_ = dir_.file(L"data");
-  std::wstring pipe_ = onWindows()
-                           ? L"\\\\.\\pipe\\ZorvekE2E-" + std::to_wstring(currentProcessId())
-                           : dir_.file(L"svc.sock");
+  std::wstring pipe_ = test::privatePipePath(dir_, L"svc");
   test::ScopedEnvironment dataOverride_{L"ZORVEK_DATA_DIR", data_};
   test::ScopedEnvironment pipeOverride_{L"ZORVEK_PIPE", pipe_};
   ChildProcess service_;

@@ -1,26 +1,10 @@
 #include "ScriptedPipeServer.h"
 
-#include <atomic>
-#include <chrono>
 #include <stdexcept>
 
 #include "common/Frame.h"
-#include "common/platform/File.h"
-#include "common/platform/System.h"
 
 namespace zorvek::test {
-namespace {
-
-std::wstring uniquePipePath(const TempDir& dir, const wchar_t* tag) {
-  static std::atomic<unsigned> counter{0};
-  if (pathSeparator() != L'\\') return dir.file(std::wstring(tag) + L".sock");
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007;
-  return L"\\\\.\\pipe\\ZorvekAV-" + std::wstring(tag) + L"-" +
-         std::to_wstring(currentProcessId()) + L"-" + std::to_wstring(stamp) + L"-" +
-         std::to_wstring(counter++);
-}
-
-}  // namespace
 
 ScriptedPipeServer::Step ScriptedPipeServer::reply(uint32_t opcode, std::string_view payload) {
   const ipc::FrameHeader h = ipc::encodeFrameHeader(opcode, static_cast<uint32_t>(payload.size()));
@@ -28,7 +12,7 @@ ScriptedPipeServer::Step ScriptedPipeServer::reply(uint32_t opcode, std::string_
 }
 
 ScriptedPipeServer::ScriptedPipeServer(std::vector<Step> script)
-    : path_(uniquePipePath(dir_, L"scripted")), script_(std::move(script)), server_(path_) {
+    : path_(privatePipePath(dir_, L"scripted")), script_(std::move(script)), server_(path_) {
   // Listening before the thread starts: a client may connect as soon as we return.
   std::string error;
   if (!server_.listen(&error)) throw std::runtime_error("scripted pipe server: " + error);
@@ -75,6 +59,6 @@ void ScriptedPipeServer::serve() {
   }
 }
 
-std::wstring unusedPipePath(const TempDir& dir) { return uniquePipePath(dir, L"nobody"); }
+std::wstring unusedPipePath(const TempDir& dir) { return privatePipePath(dir, L"nobody"); }
 
 }  // namespace zorvek::test

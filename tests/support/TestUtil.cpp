@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -44,6 +46,14 @@ std::string randomBytes(size_t n, uint32_t seed) {
 }
 
 bool onWindows() { return pathSeparator() == L'\\'; }
+
+std::wstring privatePipePath(const TempDir& dir, const std::wstring& tag) {
+  static std::atomic<unsigned> counter{0};
+  if (!onWindows()) return dir.file(tag + L".sock");
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007;
+  return L"\\\\.\\pipe\\ZorvekAV-" + tag + L"-" + std::to_wstring(currentProcessId()) + L"-" +
+         std::to_wstring(stamp) + L"-" + std::to_wstring(counter++);
+}
 
 std::wstring programBesideTests(const std::wstring& name) {
   return pathToWide(toPath(modulePath()).parent_path() / toPath(onWindows() ? name + L".exe" : name));

@@ -22,6 +22,10 @@ std::string randomBytes(size_t n, uint32_t seed);
 
 bool onWindows();
 
+// A pipe name (Windows) or a socket path in `dir` (POSIX) of this test's own, so tests never
+// meet each other or a running service.
+std::wstring privatePipePath(const TempDir& dir, const std::wstring& tag);
+
 // A program built beside the test binaries, by its name without ".exe".
 std::wstring programBesideTests(const std::wstring& name);
 // The helper program built beside the test binaries (tests/helper).

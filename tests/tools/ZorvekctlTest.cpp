@@ -34,32 +34,17 @@ TEST(ZorvekctlJsonTest, StringsAreEscapedAndStayUtf8) {
 
 class ZorvekctlTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = environmentVariable(L"ZORVEK_PIPE");
-    // Nobody listens here.
-    setEnvironmentVariable(L"ZORVEK_PIPE", pathSeparator() == L'\\'
-                                                ? L"\\\\.\\pipe\\ZorvekNobody-" +
-                                                      std::to_wstring(currentProcessId())
-                                                : dir_.file(L"nobody.sock"));
-  }
-  void TearDown() override { setEnvironmentVariable(L"ZORVEK_PIPE", saved_); }
-
-  struct Result {
-    int code;
-    std::string out, err;
-  };
+  using Result = test::ConsoleRun;
   Result run(std::vector<std::wstring> args) {
     args.insert(args.begin(), L"zorvekctl");
-    std::FILE* out = openStdioFile(dir_.file(L"out"), "w+b");
-    std::FILE* err = openStdioFile(dir_.file(L"err"), "w+b");
-    Result r{runZorvekctl(args, out, err, false), test::readStream(out), test::readStream(err)};
-    std::fclose(out);
-    std::fclose(err);
-    return r;
+    return test::captureConsole(dir_, [&](std::FILE* out, std::FILE* err) {
+      return runZorvekctl(args, out, err, false);
+    });
   }
 
   test::TempDir dir_;
-  std::optional<std::wstring> saved_;
+  // Nobody listens here.
+  test::ScopedEnvironment pipeOverride_{L"ZORVEK_PIPE", test::unusedPipePath(dir_)};
 };
 
 TEST_F(ZorvekctlTest, UsageErrorsAndAnUnreachableServiceExit2) {
@@ -109,7 +94,7 @@ class ZorvekctlServiceTest : public ZorvekctlTest {
  protected:
   using Server = test::ScriptedPipeServer;
   Result runAgainst(const Server& server, std::vector<std::wstring> args) {
-    setEnvironmentVariable(L"ZORVEK_PIPE", server.path());
+    pipeOverride_.set(server.path());
     return run(std::move(args));
   }
   static ipc::ConfigPayload sampleSettings() {
