@@ -1,5 +1,6 @@
 #include "common/Logger.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -39,15 +40,12 @@ Logger& Logger::instance() {
 
 void Logger::open(const std::wstring& path) {
   std::lock_guard<std::mutex> lock(mutex_);
-  file_.close();
-  std::error_code ec;
-  std::filesystem::create_directories(toPath(path).parent_path(), ec);
-  bool created = false;
-  if (!file_.open(path, &created)) return;
-  if (created || file_.size() == 0) {
-    static const char kBom[] = "\xEF\xBB\xBF";
-    file_.write(kBom, 3);
-  }
+  file_.open(path, rotateAt_);
+}
+
+void Logger::setRotation(uint64_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  rotateAt_ = bytes;
 }
 
 void Logger::close() {
@@ -60,35 +58,59 @@ bool Logger::isOpen() const {
   return file_.isOpen();
 }
 
-void Logger::write(int level, std::string_view message) {
-  if (level < minLevel_) return;
-  const std::string line = formatLogLine(localTimeOfDay(), level, message);
-  debugOutput(line.c_str());
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (file_.isOpen()) file_.write(line.data(), line.size());
-}
-
 namespace {
 
-// Never destroyed: a crash may come while static destructors run.
+// Never destroyed: a crash may come while static destructors run. After a rotation the handle
+// is swapped for one on the new file: the other slot is opened and then made current, so a crash
+// writer always finds an open handle; the older one is closed only at the next swap.
 struct CrashLog {
-  AppendFile file;
+  AppendFile files[2];
+  std::atomic<int> current{0};
   std::wstring path;
+  AppendFile& file() { return files[current.load()]; }
 };
 CrashLog& crashLog() {
   static CrashLog* log = new CrashLog;
   return *log;
 }
 
+void followRotation(const std::wstring& path) {
+  CrashLog& log = crashLog();
+  if (log.path != path || !log.file().isOpen()) return;
+  const int next = 1 - log.current.load();
+  if (log.files[next].open(path)) log.current.store(next);
+}
+
 }  // namespace
+
+void Logger::write(int level, std::string_view message) {
+  if (level < minLevel_) return;
+  const std::string line = formatLogLine(localTimeOfDay(), level, message);
+  debugOutput(line.c_str());
+  std::lock_guard<std::mutex> lock(mutex_);
+  switch (file_.append(line)) {
+    case LogFile::Appended::Rotated:
+      followRotation(file_.path());
+      break;
+    case LogFile::Appended::RotationFailed: {
+      const std::string warning =
+          formatLogLine(localTimeOfDay(), kLogWarning, "log rotation failed: " + file_.rotationError());
+      debugOutput(warning.c_str());
+      file_.append(warning);
+      break;
+    }
+    default:
+      break;
+  }
+}
 
 void openCrashLog(const std::wstring& path) {
   CrashLog& log = crashLog();
   log.path = path;
-  log.file.open(path);
+  log.file().open(path);
 }
 
-void closeCrashLog() { crashLog().file.close(); }
+void closeCrashLog() { crashLog().file().close(); }
 
 size_t formatUnhandledException(char* buffer, size_t size, uint32_t code, const void* address,
                                 uint32_t threadId) {
@@ -112,8 +134,9 @@ void writeCrashRecord(const char* text) {
   line[8 + textLength] = '\0';
   debugOutput(line + 7);
   CrashLog& log = crashLog();
-  if (log.file.isOpen()) {
-    log.file.write(line, 8 + textLength);
+  AppendFile& file = log.file();
+  if (file.isOpen()) {
+    file.write(line, 8 + textLength);
     return;
   }
   if (log.path.empty()) return;

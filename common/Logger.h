@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/platform/File.h"
+#include "common/LogFile.h"
 #include "common/platform/System.h"
 
 namespace zorvek {
@@ -21,6 +21,8 @@ const char* logLevelTag(int level);
 
 // Longest line written, LF included.
 inline constexpr size_t kMaxLogLine = 2047;
+// The size at which the service renames zorvek.log to zorvek.log.1 and starts a new one.
+inline constexpr uint64_t kServiceLogRotateBytes = 16ull << 20;
 
 // "HH:MM:SS.mmm [TAG] message\n". A longer line is cut to kMaxLogLine - 1 bytes and still ends
 // with its LF, so the next line starts on a line of its own. The message ends at a NUL byte.
@@ -33,6 +35,10 @@ class Logger {
   // (Re)opens the log, creating its folder. A log that cannot be opened leaves only the
   // debugger output; nothing is reported. A new or empty file starts with the UTF-8 BOM.
   void open(const std::wstring& path);
+  // Lets this process rename the log to zorvek.log.1 once it reaches `bytes` (0, the default:
+  // never). Only the service rotates; every other writer follows the rename. Takes effect at
+  // the next open.
+  void setRotation(uint64_t bytes);
   void close();
   bool isOpen() const;
   // Lines below INF are dropped.
@@ -41,7 +47,8 @@ class Logger {
  private:
   Logger() = default;
   mutable std::mutex mutex_;
-  AppendFile file_;
+  LogFile file_;
+  uint64_t rotateAt_ = 0;
   int minLevel_ = kLogInfo;
 };
 

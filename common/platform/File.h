@@ -85,18 +85,34 @@ long long fileSize(const std::wstring& path);
 // A file opened for appending whole records, shared with other writers and other processes:
 // every write lands at the end of the file as one piece, so concurrent writers never overwrite
 // or split each other's records. Windows: an append-only handle (FILE_APPEND_DATA without
-// FILE_WRITE_DATA); POSIX: O_APPEND.
+// FILE_WRITE_DATA); POSIX: O_APPEND. Other openers may rename or delete the file meanwhile.
 class AppendFile {
  public:
   AppendFile() = default;
+  AppendFile(AppendFile&& o) noexcept : handle_(o.handle_) { o.handle_ = kInvalid; }
+  AppendFile& operator=(AppendFile&& o) noexcept;
   AppendFile(const AppendFile&) = delete;
   AppendFile& operator=(const AppendFile&) = delete;
   ~AppendFile();
 
   // Opens or creates the file; `created` tells whether this call created it.
   bool open(const std::wstring& path, bool* created = nullptr, std::string* error = nullptr);
-  // One write of all the bytes; no buffering.
+  // One write of all the bytes under the writers' lock; no buffering.
   bool write(const void* data, size_t size);
+
+  // The writers' lock: a byte-range lock far beyond any real end of the file, so it keeps
+  // neither readers nor the contents locked. Writers hold it while they append; a writer that
+  // renames the file away holds it meanwhile, so the others see the rename before they append.
+  // Windows: LockFileEx; POSIX: an open-file-description lock, so two handles of one process
+  // exclude each other as two processes do.
+  bool lock();
+  void unlock();
+  // write() for a caller that holds the lock.
+  bool writeLocked(const void* data, size_t size);
+  // True while `path` names the very file this handle has open: false once it was renamed away
+  // or deleted, and when the path cannot be looked at.
+  bool isAt(const std::wstring& path) const;
+
   long long size() const;
   void close();
   bool isOpen() const { return handle_ != kInvalid; }

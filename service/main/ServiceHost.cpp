@@ -161,6 +161,8 @@ int serviceProgramMain(const std::vector<std::wstring>& args) {
   if (ping || updateCheck || fw || console) host::ensureConsole();
 
   const std::wstring logPath = logFilePath();
+  // The service keeps the log from filling the disk; its client modes only append.
+  if (!ping && !updateCheck && !fw) Logger::instance().setRotation(kServiceLogRotateBytes);
   Logger::instance().open(logPath);
   openCrashLog(logPath);
   host::installCrashHandler();

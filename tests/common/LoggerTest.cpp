@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <future>
 #include <map>
 #include <sstream>
 
 #include "TestUtil.h"
 #include "common/Text.h"
+#include "common/platform/File.h"
 #include "common/platform/Process.h"
 #include "tests/helper/HelperContent.h"
 
@@ -154,6 +157,137 @@ TEST(LoggerTest, TwoProcessesAppendWholeLines) {
   EXPECT_EQ(next["A"], kLines);
   EXPECT_EQ(next["B"], kLines);
   EXPECT_EQ(next["C"], kLines);
+}
+
+// The lines of every writer found in the rotated log and the current one, in that order: each
+// file must start with the one mark and hold whole lines only.
+std::map<std::string, std::vector<unsigned long>> linesByWriter(const std::wstring& path) {
+  std::map<std::string, std::vector<unsigned long>> seen;
+  for (const std::wstring& file : {rotatedLogPath(path), path}) {
+    SCOPED_TRACE(toUtf8(file));
+    std::string text = test::readFile(file);
+    EXPECT_EQ(text.compare(0, 3, kBom), 0);
+    EXPECT_EQ(text.find(kBom, 3), std::string::npos);
+    EXPECT_EQ(text.back(), '\n');
+    for (const std::string& line : splitLines(text.substr(3))) {
+      const std::string message = line.size() > 19 ? line.substr(19) : "";
+      const size_t space = message.find(' ');
+      if (space == std::string::npos) {
+        ADD_FAILURE() << "not a writer's line: " << line;
+        continue;
+      }
+      const std::string tag = message.substr(0, space);
+      const unsigned long i = std::stoul(message.substr(space + 1));
+      EXPECT_EQ(message, test::helperLogMessage(tag, i)) << line;
+      seen[tag].push_back(i);
+    }
+  }
+  return seen;
+}
+
+void expectEveryLine(const std::map<std::string, std::vector<unsigned long>>& seen,
+                     const std::map<std::string, unsigned long>& written) {
+  for (const auto& [tag, lines] : written) {
+    SCOPED_TRACE(tag);
+    const auto it = seen.find(tag);
+    ASSERT_NE(it, seen.end());
+    ASSERT_EQ(it->second.size(), lines);
+    for (unsigned long i = 0; i < lines; ++i) ASSERT_EQ(it->second[i], i);
+  }
+}
+
+// The sizes make exactly one rotation: the rotating writer alone passes the limit, and all that
+// follows it stays below the limit, so nothing is lost to a second one.
+constexpr unsigned long kRotatingLines = 2000, kOtherLines = 800;
+constexpr uint64_t kRotateAt = 420 * 1024;
+
+TEST(LoggerTest, RotationKeepsTheLinesOfEveryWriter) {
+  test::TempDir dir;
+  const std::wstring path = dir.file(L"zorvek.log");
+  const auto writeLines = [&](const std::string& tag, unsigned long lines, uint64_t rotateAt) {
+    LogFile log;
+    if (!log.open(path, rotateAt)) return 0;
+    int rotations = 0;
+    for (unsigned long i = 0; i < lines; ++i) {
+      const auto result = log.append(formatLogLine({}, kLogInfo, test::helperLogMessage(tag, i)));
+      if (result == LogFile::Appended::Failed || result == LogFile::Appended::RotationFailed) return -1;
+      rotations += result == LogFile::Appended::Rotated;
+    }
+    return rotations;
+  };
+  // Two writers in one process, each with a handle of its own, exclude each other as two
+  // processes do.
+  auto other = std::async(std::launch::async, writeLines, "F", kOtherLines, 0);
+  EXPECT_EQ(writeLines("R", kRotatingLines, kRotateAt), 1);
+  EXPECT_EQ(other.get(), 0);
+  expectEveryLine(linesByWriter(path), {{"R", kRotatingLines}, {"F", kOtherLines}});
+  EXPECT_GE(fileSize(rotatedLogPath(path)), static_cast<long long>(kRotateAt));
+  EXPECT_LT(fileSize(path), static_cast<long long>(kRotateAt));
+}
+
+TEST(LoggerTest, WritersInOtherProcessesFollowARotation) {
+  test::TempDir dir;
+  const std::wstring path = dir.file(L"zorvek.log");
+  // An older rotated log is replaced.
+  test::writeFile(rotatedLogPath(path), kBom + "old\n");
+  ChildProcess rotating, plain;
+  std::string error;
+  ASSERT_TRUE(rotating.start({test::helperProgram(), L"log", path, L"R", std::to_wstring(kRotatingLines),
+                              std::to_wstring(kRotateAt)}, &error)) << error;
+  ASSERT_TRUE(plain.start({test::helperProgram(), L"log", path, L"P", std::to_wstring(kOtherLines)},
+                          &error)) << error;
+  Logger::instance().open(path);
+  for (unsigned long i = 0; i < kOtherLines; ++i)
+    Logger::instance().write(kLogInfo, test::helperLogMessage("C", i));
+  Logger::instance().close();
+  uint32_t codeR = 1, codeP = 1;
+  ASSERT_TRUE(rotating.wait(&codeR));
+  ASSERT_TRUE(plain.wait(&codeP));
+  EXPECT_EQ(codeR, 0u);
+  EXPECT_EQ(codeP, 0u);
+  expectEveryLine(linesByWriter(path), {{"R", kRotatingLines}, {"P", kOtherLines}, {"C", kOtherLines}});
+}
+
+TEST(LoggerTest, ManyRotationsLeaveWholeLinesAndBoundedFiles) {
+  test::TempDir dir;
+  const std::wstring path = dir.file(L"zorvek.log");
+  constexpr uint64_t kSmall = 8 * 1024;
+  auto other = std::async(std::launch::async, [&] {
+    LogFile log;
+    if (!log.open(path)) return false;
+    for (unsigned long i = 0; i < 400; ++i)
+      if (log.append(formatLogLine({}, kLogInfo, test::helperLogMessage("F", i))) != LogFile::Appended::Written)
+        return false;
+    return true;
+  });
+  LogFile log;
+  ASSERT_TRUE(log.open(path, kSmall));
+  int rotations = 0;
+  for (unsigned long i = 0; i < 400; ++i)
+    rotations += log.append(formatLogLine({}, kLogInfo, test::helperLogMessage("R", i))) ==
+                 LogFile::Appended::Rotated;
+  EXPECT_TRUE(other.get());
+  EXPECT_GT(rotations, 5);
+  // Whole lines behind one mark in both files; each writer's lines in order.
+  for (const auto& [tag, lines] : linesByWriter(path)) {
+    SCOPED_TRACE(tag);
+    EXPECT_TRUE(std::is_sorted(lines.begin(), lines.end()));
+  }
+}
+
+TEST(LoggerTest, CrashRecordFollowsARotation) {
+  test::TempDir dir;
+  const std::wstring path = dir.file(L"zorvek.log");
+  openCrashLog(path);
+  Logger::instance().setRotation(4096);
+  Logger::instance().open(path);
+  Logger::instance().setRotation(0);  // for the tests after this one
+  for (unsigned long i = 0; i < 100; ++i) Logger::instance().write(kLogInfo, test::helperLogMessage("L", i));
+  writeCrashRecord("after rotation");
+  Logger::instance().close();
+  closeCrashLog();
+  EXPECT_NE(test::readFile(path).find("crash: after rotation\n"), std::string::npos);
+  EXPECT_EQ(test::readFile(rotatedLogPath(path)).find("crash:"), std::string::npos);
 }
 
 TEST(LoggerTest, CrashRecordFromAnotherProcess) {

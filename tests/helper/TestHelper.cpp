@@ -23,8 +23,9 @@ int zorvekMain(std::vector<std::wstring> args) {
   if (args.size() < 3) return 2;
   const std::wstring& command = args[1];
   const std::wstring& path = args[2];
-  if (command == L"log" && args.size() == 5) {
-    // log <file> <tag> <lines>
+  if (command == L"log" && (args.size() == 5 || args.size() == 6)) {
+    // log <file> <tag> <lines> [rotate-at-bytes]
+    if (args.size() == 6) Logger::instance().setRotation(count(args[5]));
     Logger::instance().open(path);
     const std::string tag = toUtf8(args[3]);
     for (unsigned long i = 0, n = count(args[4]); i < n; ++i) {

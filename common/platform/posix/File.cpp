@@ -255,6 +255,15 @@ long long fileSize(const std::wstring& path) {
 
 AppendFile::~AppendFile() { close(); }
 
+AppendFile& AppendFile::operator=(AppendFile&& o) noexcept {
+  if (this != &o) {
+    close();
+    handle_ = o.handle_;
+    o.handle_ = kInvalid;
+  }
+  return *this;
+}
+
 bool AppendFile::open(const std::wstring& path, bool* created, std::string* error) {
   close();
   const std::string native = toUtf8(path);
@@ -274,8 +283,44 @@ bool AppendFile::open(const std::wstring& path, bool* created, std::string* erro
   return true;
 }
 
-bool AppendFile::write(const void* data, size_t size) {
+namespace {
+// The same range as on Windows: one byte just below the largest offset.
+bool setWritersLock(int fd, short type) {
+  struct flock range{};
+  range.l_type = type;
+  range.l_whence = SEEK_SET;
+  range.l_start = 0x7FFFFFFFFFFFFFF0ll;
+  range.l_len = 1;
+  for (;;) {
+    if (::fcntl(fd, F_OFD_SETLKW, &range) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+}  // namespace
+
+bool AppendFile::lock() { return isOpen() && setWritersLock(static_cast<int>(handle_), F_WRLCK); }
+
+void AppendFile::unlock() {
+  if (isOpen()) setWritersLock(static_cast<int>(handle_), F_UNLCK);
+}
+
+bool AppendFile::writeLocked(const void* data, size_t size) {
   return isOpen() && writeAll(static_cast<int>(handle_), static_cast<const char*>(data), size);
+}
+
+bool AppendFile::write(const void* data, size_t size) {
+  if (!isOpen()) return false;
+  const bool locked = lock();
+  const bool ok = writeLocked(data, size);
+  if (locked) unlock();
+  return ok;
+}
+
+bool AppendFile::isAt(const std::wstring& path) const {
+  struct stat mine{}, there{};
+  return isOpen() && ::fstat(static_cast<int>(handle_), &mine) == 0 &&
+         ::stat(toUtf8(path).c_str(), &there) == 0 && mine.st_dev == there.st_dev &&
+         mine.st_ino == there.st_ino;
 }
 
 long long AppendFile::size() const {

@@ -193,14 +193,24 @@ long long fileSize(const std::wstring& path) {
 
 AppendFile::~AppendFile() { close(); }
 
+AppendFile& AppendFile::operator=(AppendFile&& o) noexcept {
+  if (this != &o) {
+    close();
+    handle_ = o.handle_;
+    o.handle_ = kInvalid;
+  }
+  return *this;
+}
+
 bool AppendFile::open(const std::wstring& path, bool* created, std::string* error) {
   close();
   // Append-only access: the system places every write at the current end of the file, which a
   // seek followed by a write cannot guarantee against another process. Read access is only for
-  // LockFileEx, which refuses a handle with neither read nor write data access.
+  // LockFileEx, which refuses a handle with neither read nor write data access. Shared delete
+  // access lets the service rename a full log while others still hold it.
   HANDLE h = CreateFileW(path.c_str(), FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     if (error) *error = win32Text("CreateFileW failed", GetLastError());
     return false;
@@ -210,18 +220,53 @@ bool AppendFile::open(const std::wstring& path, bool* created, std::string* erro
   return true;
 }
 
+namespace {
+// Wine finds the end of the file and writes there as two steps, so two processes can land on
+// the same offset: every writer first takes this lock.
+OVERLAPPED writersLockRange() {
+  OVERLAPPED at{};
+  at.Offset = 0xFFFFFFF0u;
+  at.OffsetHigh = 0x7FFFFFFFu;
+  return at;
+}
+
+bool sameFile(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION x, y;
+  return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
+         x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+         x.nFileIndexLow == y.nFileIndexLow;
+}
+}  // namespace
+
+bool AppendFile::lock() {
+  OVERLAPPED at = writersLockRange();
+  return isOpen() && LockFileEx(asHandle(handle_), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at);
+}
+
+void AppendFile::unlock() {
+  OVERLAPPED at = writersLockRange();
+  if (isOpen()) UnlockFileEx(asHandle(handle_), 0, 1, 0, &at);
+}
+
+bool AppendFile::writeLocked(const void* data, size_t size) {
+  return isOpen() && writeAll(asHandle(handle_), static_cast<const char*>(data), size);
+}
+
 bool AppendFile::write(const void* data, size_t size) {
   if (!isOpen()) return false;
-  // Wine finds the end of the file and writes there as two steps, so two processes can land on
-  // the same offset. Every writer first takes this lock, on a byte far beyond any real end of
-  // the file, so it keeps readers and the file's contents free.
-  OVERLAPPED lockAt{};
-  lockAt.Offset = 0xFFFFFFF0u;
-  lockAt.OffsetHigh = 0x7FFFFFFFu;
-  const bool locked = LockFileEx(asHandle(handle_), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockAt);
-  const bool ok = writeAll(asHandle(handle_), static_cast<const char*>(data), size);
-  if (locked) UnlockFileEx(asHandle(handle_), 0, 1, 0, &lockAt);
+  const bool locked = lock();
+  const bool ok = writeLocked(data, size);
+  if (locked) unlock();
   return ok;
+}
+
+bool AppendFile::isAt(const std::wstring& path) const {
+  if (!isOpen()) return false;
+  // No data access: opening never conflicts with how others share the file.
+  const UniqueFile there(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return there && sameFile(there.get(), asHandle(handle_));
 }
 
 long long AppendFile::size() const {
