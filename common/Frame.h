@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace zorvek::ipc {
 
@@ -24,5 +26,35 @@ FrameHeader encodeFrameHeader(uint32_t opcode, uint32_t payloadSize);
 // and the declared length ("declared payload too large"); the reserved bytes are ignored.
 [[nodiscard]] bool decodeFrameHeader(const unsigned char* header, uint32_t& opcode,
                                      uint32_t& payloadSize, std::string* error = nullptr);
+
+// Reads one frame through transfers that move exactly the bytes asked for or fail with their own
+// error: `first` moves the first byte, `rest` everything after it, so the wait for a request to
+// begin can have another bound than the rest of the frame.
+template <typename First, typename Rest>
+bool readFrameVia(First first, Rest rest, uint32_t& opcode, std::string& payload,
+                  std::string* error) {
+  FrameHeader header;
+  if (!first(header.data(), 1) || !rest(header.data() + 1, header.size() - 1)) return false;
+  uint32_t code = 0, size = 0;
+  if (!decodeFrameHeader(header.data(), code, size, error)) return false;
+  std::string body(size, '\0');
+  if (!rest(body.data(), body.size())) return false;
+  opcode = code;
+  payload = std::move(body);
+  return true;
+}
+
+// Writes one frame; a payload above kMaxPayloadSize is refused with "payload too large".
+template <typename Transfer>
+bool writeFrameVia(Transfer transfer, uint32_t opcode, std::string_view payload,
+                   std::string* error) {
+  if (payload.size() > kMaxPayloadSize) {
+    if (error) *error = "payload too large";
+    return false;
+  }
+  FrameHeader header = encodeFrameHeader(opcode, static_cast<uint32_t>(payload.size()));
+  return transfer(header.data(), header.size()) &&
+         transfer(const_cast<char*>(payload.data()), payload.size());
+}
 
 }  // namespace zorvek::ipc

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <utility>
 
+#include "common/Text.h"
 #include "common/Wire.h"
 
 namespace zorvek::ipc {
@@ -32,6 +33,26 @@ bool decodeInto(std::string_view payload, T& out, T fresh, F read) {
   if (!r.ok()) return false;
   out = std::move(fresh);
   return true;
+}
+
+// Writes the count and then as many records as keep the payload within `maxBytes`.
+template <typename T, typename Write>
+void writeListWithin(WireWriter& w, const std::vector<T>& list, size_t maxBytes, size_t* sent,
+                     Write write) {
+  const size_t countAt = w.size();
+  w.u32(0);
+  uint32_t n = 0;
+  for (const T& item : list) {
+    const size_t before = w.size();
+    write(w, item);
+    if (w.size() > maxBytes) {
+      w.truncate(before);
+      break;
+    }
+    ++n;
+  }
+  w.patchU32(countAt, n);
+  if (sent) *sent = n;
 }
 
 void writeThreatRecord(WireWriter& w, const ThreatRecord& t) {
@@ -180,16 +201,32 @@ std::string encodeStartScanRequest(const StartScanRequest& s) {
   return w.take();
 }
 
-bool decodeStartScanRequest(std::string_view payload, StartScanRequest& out) {
-  return decodeInto(payload, out, StartScanRequest{}, [](WireReader& r, StartScanRequest& s) {
+bool decodeStartScanRequest(std::string_view payload, StartScanRequest& out, std::string* error) {
+  bool tooMany = false;
+  const auto refuse = [&](WireReader& r) {
+    tooMany = true;
+    r.fail();
+  };
+  const bool ok = decodeInto(payload, out, StartScanRequest{}, [&](WireReader& r, StartScanRequest& s) {
     s.scope = static_cast<ScanScope>(r.u32());
-    const uint32_t n = r.count(kNoCap, kMinString);
+    WireReader peek = r;
+    if (peek.u32() > kMaxScanPaths && peek.ok()) return refuse(r);
+    const uint32_t n = r.count(kMaxScanPaths, kMinString);
     reserveFor(s.paths, n);
-    for (uint32_t i = 0; i < n && r.ok(); ++i) s.paths.push_back(r.wstring());
+    for (uint32_t i = 0; i < n && r.ok(); ++i) {
+      const std::string utf8 = r.string();
+      // No wide character takes more than four bytes of UTF-8: refuse before converting.
+      if (utf8.size() > 4 * kMaxScanPathChars) return refuse(r);
+      std::wstring path = utf8.empty() ? std::wstring() : toWide(utf8);
+      if (path.size() > kMaxScanPathChars) return refuse(r);
+      s.paths.push_back(std::move(path));
+    }
   });
+  if (!ok && error) *error = tooMany ? "too many scan paths" : "malformed StartScan payload";
+  return ok;
 }
 
-std::string encodeProgressReply(const ProgressReply& p) {
+std::string encodeProgressReply(const ProgressReply& p, size_t* sent, size_t maxBytes) {
   WireWriter w;
   const auto& g = p.progress;
   w.u64(g.filesDone).u64(g.filesTotal).u64(g.bytesDone).u64(g.bytesTotal);
@@ -198,8 +235,7 @@ std::string encodeProgressReply(const ProgressReply& p) {
   const auto& s = p.summary;
   w.u64(s.filesScanned).u64(s.threats).u64(s.suspicious).u64(s.bytesScanned).u64(s.elapsedMs);
   w.boolean(s.cancelled);
-  w.u32(static_cast<uint32_t>(p.detections.size()));
-  for (const auto& t : p.detections) writeThreatRecord(w, t);
+  writeListWithin(w, p.detections, maxBytes, sent, writeThreatRecord);
   return w.take();
 }
 
@@ -230,10 +266,10 @@ bool decodeProgressReply(std::string_view payload, ProgressReply& out) {
   });
 }
 
-std::string encodeDetectionList(const std::vector<DetectionRecord>& list) {
+std::string encodeDetectionList(const std::vector<DetectionRecord>& list, size_t* sent,
+                                size_t maxBytes) {
   WireWriter w;
-  w.u32(static_cast<uint32_t>(list.size()));
-  for (const auto& d : list) writeDetection(w, d);
+  writeListWithin(w, list, maxBytes, sent, writeDetection);
   return w.take();
 }
 
@@ -270,10 +306,10 @@ bool decodeThreatDecisionRequest(std::string_view payload, ThreatDecisionRequest
                     });
 }
 
-std::string encodeQuarantineList(const std::vector<QuarantineRecord>& list) {
+std::string encodeQuarantineList(const std::vector<QuarantineRecord>& list, size_t* sent,
+                                 size_t maxBytes) {
   WireWriter w;
-  w.u32(static_cast<uint32_t>(list.size()));
-  for (const auto& q : list) writeQuarantineRecord(w, q);
+  writeListWithin(w, list, maxBytes, sent, writeQuarantineRecord);
   return w.take();
 }
 

@@ -4,11 +4,13 @@
 // them. Every decoder reads the whole payload and returns the reader's ok flag, so a truncated
 // payload is refused; trailing bytes are ignored.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/Frame.h"
 #include "common/Settings.h"
 
 namespace zorvek::ipc {
@@ -90,8 +92,14 @@ struct StartScanRequest {
   std::vector<std::wstring> paths;
   bool operator==(const StartScanRequest&) const = default;
 };
+// What one StartScan may ask for: more paths, or a longer one (in wide characters), is refused
+// before anything is kept of them.
+inline constexpr uint32_t kMaxScanPaths = 10000;
+inline constexpr size_t kMaxScanPathChars = 32767;
 std::string encodeStartScanRequest(const StartScanRequest& r);
-[[nodiscard]] bool decodeStartScanRequest(std::string_view payload, StartScanRequest& r);
+// `error` gets "too many scan paths" beyond the limits above, else "malformed StartScan payload".
+[[nodiscard]] bool decodeStartScanRequest(std::string_view payload, StartScanRequest& r,
+                                          std::string* error = nullptr);
 
 // --- Progress (4) ----------------------------------------------------------------------------
 struct ScanProgress {
@@ -132,7 +140,10 @@ struct ProgressReply {
   std::vector<ThreatRecord> detections;  // at most kMaxProgressDetections
   bool operator==(const ProgressReply&) const = default;
 };
-std::string encodeProgressReply(const ProgressReply& r);
+// The real-time detections hold as many records as fit in `maxBytes` with the rest of the reply;
+// `sent`, when given, receives how many went in.
+std::string encodeProgressReply(const ProgressReply& r, size_t* sent = nullptr,
+                                size_t maxBytes = kMaxPayloadSize);
 [[nodiscard]] bool decodeProgressReply(std::string_view payload, ProgressReply& r);
 
 // --- ScanDetections (6) ----------------------------------------------------------------------
@@ -156,7 +167,9 @@ struct DetectionRecord {
   std::vector<std::string> reasons;  // the verdict's short headlines
   bool operator==(const DetectionRecord&) const = default;
 };
-std::string encodeDetectionList(const std::vector<DetectionRecord>& list);
+// As many records, in order, as fit in `maxBytes`; `sent`, when given, receives how many.
+std::string encodeDetectionList(const std::vector<DetectionRecord>& list, size_t* sent = nullptr,
+                                size_t maxBytes = kMaxPayloadSize);
 [[nodiscard]] bool decodeDetectionList(std::string_view payload, std::vector<DetectionRecord>& list);
 
 // --- ThreatDecision (7) ----------------------------------------------------------------------
@@ -188,7 +201,9 @@ struct QuarantineRecord {
   uint64_t time = 0;
   bool operator==(const QuarantineRecord&) const = default;
 };
-std::string encodeQuarantineList(const std::vector<QuarantineRecord>& list);
+// As many records, in order, as fit in `maxBytes`; `sent`, when given, receives how many.
+std::string encodeQuarantineList(const std::vector<QuarantineRecord>& list, size_t* sent = nullptr,
+                                 size_t maxBytes = kMaxPayloadSize);
 [[nodiscard]] bool decodeQuarantineList(std::string_view payload, std::vector<QuarantineRecord>& list);
 
 // --- GetConfig (11) / SetConfig (12) ---------------------------------------------------------

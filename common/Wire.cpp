@@ -46,6 +46,11 @@ WireWriter& WireWriter::u32(uint32_t v) {
   return *this;
 }
 
+void WireWriter::patchU32(size_t offset, uint32_t v) {
+  for (size_t i = 0; i < 4 && offset + i < out_.size(); ++i)
+    out_[offset + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
 WireWriter& WireWriter::u64(uint64_t v) {
   for (int i = 0; i < 8; ++i) out_ += static_cast<char>((v >> (8 * i)) & 0xFF);
   return *this;

@@ -58,6 +58,14 @@ class WireWriter {
   WireWriter& string(std::string_view s);
   WireWriter& wstring(std::wstring_view s);
 
+  size_t size() const { return out_.size(); }
+  // Drops what was written after the first `n` bytes.
+  void truncate(size_t n) {
+    if (n < out_.size()) out_.resize(n);
+  }
+  // Overwrites the u32 written at `offset`.
+  void patchU32(size_t offset, uint32_t v);
+
   const std::string& bytes() const { return out_; }
   std::string take() { return std::move(out_); }
 

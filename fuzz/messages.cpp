@@ -43,20 +43,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       (void)errorReplyText(payload);
       break;
     case 3:
-      check<StartScanRequest>(payload, decodeStartScanRequest, encodeStartScanRequest);
+      check<StartScanRequest>(
+          payload, [](std::string_view p, StartScanRequest& r) { return decodeStartScanRequest(p, r); },
+          encodeStartScanRequest);
       break;
     case 4:
-      check<ProgressReply>(payload, decodeProgressReply, encodeProgressReply);
+      check<ProgressReply>(payload, decodeProgressReply,
+                          [](const ProgressReply& r) { return encodeProgressReply(r); });
       break;
     case 5:
-      check<std::vector<DetectionRecord>>(payload, decodeDetectionList, encodeDetectionList);
+      check<std::vector<DetectionRecord>>(
+          payload, decodeDetectionList,
+          [](const std::vector<DetectionRecord>& l) { return encodeDetectionList(l); });
       break;
     case 6:
       check<ThreatDecisionRequest>(payload, decodeThreatDecisionRequest,
                                    encodeThreatDecisionRequest);
       break;
     case 7:
-      check<std::vector<QuarantineRecord>>(payload, decodeQuarantineList, encodeQuarantineList);
+      check<std::vector<QuarantineRecord>>(
+          payload, decodeQuarantineList,
+          [](const std::vector<QuarantineRecord>& l) { return encodeQuarantineList(l); });
       break;
     case 8:
       check<ConfigPayload>(

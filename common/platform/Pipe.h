@@ -78,14 +78,28 @@ inline PipeHandle connectPipe(std::string* error, uint32_t timeoutMs = kConnectB
 
 // --- Server (every blocking step also waits on the stop event) --------------------------------
 
-// Reads one frame; fails with "stopping" as soon as `stop` is set.
+// How long one session may keep the server waiting, so a client that stalls cannot keep every
+// other client out. The service uses the defaults; tests give shorter ones.
+struct SessionLimits {
+  uint32_t idleMs = 30000;   // for the first byte of the next request (kSessionIdleText)
+  uint32_t frameMs = 10000;  // for the rest of a request once it has begun (kSessionTimedOutText)
+  uint32_t replyMs = 10000;  // for the client to take a whole reply (kSessionTimedOutText)
+};
+// The server's errors for a session that ran out of time.
+inline constexpr char kSessionIdleText[] = "session idle";
+inline constexpr char kSessionTimedOutText[] = "timed out";
+
+// Reads one frame within `limits`; fails with "stopping" as soon as `stop` is set.
 [[nodiscard]] bool readFrame(PipeHandle& pipe, const Event& stop, uint32_t& opcode,
-                             std::string& payload, std::string* error = nullptr);
+                             std::string& payload, std::string* error = nullptr,
+                             const SessionLimits& limits = {});
+// Writes one frame within limits.replyMs; fails with "stopping" as soon as `stop` is set.
 [[nodiscard]] bool writeFrame(PipeHandle& pipe, const Event& stop, uint32_t opcode,
-                              std::string_view payload, std::string* error = nullptr);
+                              std::string_view payload, std::string* error = nullptr,
+                              const SessionLimits& limits = {});
 
 // True for the failures of readFrame that end a session without anything worth logging: the
-// client closed the connection, or the server is stopping.
+// client closed the connection or stayed idle too long, or the server is stopping.
 bool isQuietEnd(std::string_view error);
 
 // Accepts one client at a time on the pipe. Windows: one pipe instance (created with the
@@ -112,9 +126,11 @@ class PipeServer {
   };
   Accept accept(const Event& stop, PipeHandle& client, std::string* error = nullptr);
 
-  // Ends a session: gives the client a moment (bounded, and cut short by `stop`) to read the
-  // last reply, disconnects it and gets the pipe ready for the next client.
-  void finish(PipeHandle& client, const Event& stop);
+  // Ends a session: gives the client a moment (bounded) to read the last reply, disconnects it
+  // and gets the pipe ready for the next client. `cutShort`, when given, ends the wait as soon as
+  // it is set; a session whose own request stopped the server passes none, or its reply would
+  // be thrown away unread.
+  void finish(PipeHandle& client, const Event* cutShort);
 
   const std::wstring& path() const { return path_; }
 

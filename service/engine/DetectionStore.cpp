@@ -1,6 +1,9 @@
 #include "service/engine/DetectionStore.h"
 
 #include <algorithm>
+#include <iterator>
+
+#include "common/Logger.h"
 
 namespace zorvek::svc {
 namespace {
@@ -53,11 +56,21 @@ DetectionRecord detectionFromVerdict(const FileVerdict& verdict) {
 void DetectionStore::clearScan() {
   std::lock_guard lock(mutex_);
   scan_.clear();
+  scanFull_ = false;
 }
 
-void DetectionStore::addScan(DetectionRecord record) {
-  std::lock_guard lock(mutex_);
-  scan_.push_back(std::move(record));
+bool DetectionStore::addScan(DetectionRecord record) {
+  {
+    std::lock_guard lock(mutex_);
+    if (scan_.size() < kMaxScanDetections) {
+      scan_.push_back(std::move(record));
+      return true;
+    }
+    if (scanFull_) return false;
+    scanFull_ = true;
+  }
+  logWarning("scan detections list full");
+  return false;
 }
 
 std::vector<DetectionRecord> DetectionStore::scanDetections() const {
@@ -77,6 +90,15 @@ std::vector<DetectionRecord> DetectionStore::takeRealTime() {
   std::vector<DetectionRecord> out;
   out.swap(realTime_);
   return out;
+}
+
+void DetectionStore::returnRealTime(std::vector<DetectionRecord> records) {
+  std::lock_guard lock(mutex_);
+  std::erase_if(records, [&](const DetectionRecord& r) {
+    return findByPath(realTime_, r.path) != nullptr;
+  });
+  realTime_.insert(realTime_.begin(), std::make_move_iterator(records.begin()),
+                   std::make_move_iterator(records.end()));
 }
 
 bool DetectionStore::reported(const std::wstring& path, DetectionRecord& record,

@@ -3,6 +3,7 @@
 // yet delivered to a client, and those not yet decided. A decision may touch only a file listed
 // here.
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -44,17 +45,24 @@ struct ThreatDecision {
   std::string detail;
 };
 
+// The detections a scan lists; further ones are only counted in its summary.
+inline constexpr size_t kMaxScanDetections = 10000;
+
 class DetectionStore {
  public:
   // A new scan starts with an empty list.
   void clearScan();
-  void addScan(DetectionRecord record);
+  // False once the list holds kMaxScanDetections; the first refusal of a scan is logged.
+  bool addScan(DetectionRecord record);
   std::vector<DetectionRecord> scanDetections() const;
 
   // Each real-time detection goes to exactly one client (takeRealTime) but stays decidable until
   // decided; a file detected again replaces its earlier undecided record.
   void addRealTime(DetectionRecord record);
   std::vector<DetectionRecord> takeRealTime();
+  // Records taken but not delivered (the reply had no room left) wait again, ahead of newer
+  // ones; a path reported again meanwhile keeps its newer record.
+  void returnRealTime(std::vector<DetectionRecord> records);
 
   // The record the engine reported at exactly this path (the scan's first, then the undecided
   // real-time ones); false with "no such detection" for any other path.
@@ -67,6 +75,7 @@ class DetectionStore {
  private:
   mutable std::mutex mutex_;
   std::vector<DetectionRecord> scan_;
+  bool scanFull_ = false;  // the current scan's list is full and that was logged
   std::vector<DetectionRecord> realTime_;   // not yet delivered to a client
   std::vector<DetectionRecord> undecided_;  // delivered or not, not yet decided
 };

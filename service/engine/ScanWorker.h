@@ -96,6 +96,10 @@ class ScanWorker final : private RealTimeAccess,
   // detection goes to exactly one client reply) but stays decidable until decided.
   void addRealTimeDetection(const FileVerdict& verdict) override;
   std::vector<DetectionRecord> takeRealTimeDetections() { return detections_.takeRealTime(); }
+  // Taken detections that no reply could carry wait for the next one.
+  void returnRealTimeDetections(std::vector<DetectionRecord> records) {
+    detections_.returnRealTime(std::move(records));
+  }
 
   // The minifilter's question about a file: false (block) for level high or above, which is
   // also reported as a real-time detection. Allows when there is no database or the check fails.

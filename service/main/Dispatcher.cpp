@@ -30,6 +30,13 @@ bool changesPath(const std::wstring& requested, const std::wstring& current) {
 
 }  // namespace
 
+void Dispatcher::warnCut(bool& warned, const char* what, size_t sent, size_t total) {
+  if (sent == total || warned) return;
+  warned = true;
+  logWarning(std::string(what) + " reply full: " + std::to_string(sent) + " of " +
+             std::to_string(total) + " records sent");
+}
+
 void logStatus(std::string_view text) { logInfo("ZORVEK Antivirus: " + std::string(text)); }
 
 Dispatcher::Dispatcher(ScanWorker& engine, DispatcherOptions options)
@@ -91,7 +98,7 @@ bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload,
       return true;
     case ipc::kOpStartScan: {
       ipc::StartScanRequest r;
-      if (!ipc::decodeStartScanRequest(payload, r)) return fail(error, "malformed StartScan payload");
+      if (!ipc::decodeStartScanRequest(payload, r, &error)) return false;
       return engine_.requestScan(static_cast<uint32_t>(r.scope), std::move(r.paths), &error);
     }
     case ipc::kOpProgress: {
@@ -99,9 +106,14 @@ bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload,
       r.progress = toWire(engine_.progress());
       r.scanRunning = engine_.scanRunning();
       r.summary = toWire(engine_.lastSummary());
-      for (const DetectionRecord& d : engine_.takeRealTimeDetections())
-        r.detections.push_back(toThreatRecord(d));
-      reply = ipc::encodeProgressReply(r);
+      std::vector<DetectionRecord> taken = engine_.takeRealTimeDetections();
+      for (const DetectionRecord& d : taken) r.detections.push_back(toThreatRecord(d));
+      size_t sent = 0;
+      reply = ipc::encodeProgressReply(r, &sent);
+      if (sent < taken.size()) {
+        taken.erase(taken.begin(), taken.begin() + static_cast<std::ptrdiff_t>(sent));
+        engine_.returnRealTimeDetections(std::move(taken));
+      }
       return true;
     }
     case ipc::kOpCancelScan:
@@ -110,7 +122,9 @@ bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload,
     case ipc::kOpScanDetections: {
       std::vector<ipc::DetectionRecord> list;
       for (const DetectionRecord& d : engine_.detections()) list.push_back(toWire(d));
-      reply = ipc::encodeDetectionList(list);
+      size_t sent = 0;
+      reply = ipc::encodeDetectionList(list, &sent);
+      warnCut(cutDetections_, "scan detections", sent, list.size());
       return true;
     }
     case ipc::kOpThreatDecision: {
@@ -120,9 +134,15 @@ bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload,
       return engine_.decideThreat(fromWire(r), &error);
     }
     case ipc::kOpQuarantineList: {
+      const std::vector<QuarantineRecord> all = engine_.quarantineList();
+      // The newest records, in the store's order.
+      const size_t skip = all.size() > kMaxQuarantineReply ? all.size() - kMaxQuarantineReply : 0;
       std::vector<ipc::QuarantineRecord> list;
-      for (const QuarantineRecord& q : engine_.quarantineList()) list.push_back(toWire(q));
-      reply = ipc::encodeQuarantineList(list);
+      list.reserve(all.size() - skip);
+      for (size_t i = skip; i < all.size(); ++i) list.push_back(toWire(all[i]));
+      size_t sent = 0;
+      reply = ipc::encodeQuarantineList(list, &sent);
+      warnCut(cutQuarantine_, "quarantine list", sent, all.size());
       return true;
     }
     case ipc::kOpQuarantineDelete:
@@ -184,28 +204,35 @@ bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload,
   }
 }
 
-void serveClient(ipc::PipeHandle& client, const Event& stop, const std::atomic<bool>& stopping,
-                 Dispatcher& dispatcher) {
+SessionEnd serveClient(ipc::PipeHandle& client, const Event& stop,
+                       const std::atomic<bool>& stopping, Dispatcher& dispatcher,
+                       const ipc::SessionLimits& limits) {
   uint32_t opcode = 0;
   std::string payload;
   const std::function<bool()> privileged = [&client] { return ipc::clientIsPrivileged(client); };
   while (!stopping.load()) {
     std::string error;
     payload.clear();
-    if (!ipc::readFrame(client, stop, opcode, payload, &error)) {
+    if (!ipc::readFrame(client, stop, opcode, payload, &error, limits)) {
       if (!ipc::isQuietEnd(error) && !stopping.load()) logStatus("request read failed: " + error);
-      return;
+      return SessionEnd::Ended;
     }
     const Reply reply = dispatcher.handle(opcode, payload, privileged);
     if (!reply.error.empty()) logWarning("request failed: " + reply.error);
-    const bool written = ipc::writeFrame(client, stop, reply.opcode, reply.payload, &error);
-    if (reply.stopService) dispatcher.stopService();
-    if (!written || reply.endSession) return;
+    const bool written = ipc::writeFrame(client, stop, reply.opcode, reply.payload, &error, limits);
+    if (!written && !stopping.load() && error != "stopping")
+      logStatus("reply write failed: " + error);
+    if (reply.stopService) {
+      dispatcher.stopService();
+      return SessionEnd::StoppedByUs;
+    }
+    if (!written || reply.endSession) return SessionEnd::Ended;
   }
+  return SessionEnd::Ended;
 }
 
 void runPipeServer(ipc::PipeServer& server, Event& stop, const std::atomic<bool>& stopping,
-                   Dispatcher& dispatcher) {
+                   Dispatcher& dispatcher, const ipc::SessionLimits& limits) {
   while (!stopping.load()) {
     ipc::PipeHandle client;
     std::string error;
@@ -223,8 +250,9 @@ void runPipeServer(ipc::PipeServer& server, Event& stop, const std::atomic<bool>
         break;
     }
     logStatus("client connected");
-    serveClient(client, stop, stopping, dispatcher);
-    server.finish(client, stop);
+    const SessionEnd end = serveClient(client, stop, stopping, dispatcher, limits);
+    // The stop this session asked for must not cut short the client's reading of its reply.
+    server.finish(client, end == SessionEnd::StoppedByUs ? nullptr : &stop);
     logStatus("client disconnected");
   }
 }

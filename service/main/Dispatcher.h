@@ -33,6 +33,9 @@ struct DispatcherOptions {
   std::function<void()> requestStop;
 };
 
+// The most quarantine records one QuarantineList reply carries: the newest.
+inline constexpr size_t kMaxQuarantineReply = 10000;
+
 struct Reply {
   uint32_t opcode = 0;
   std::string payload;
@@ -57,18 +60,30 @@ class Dispatcher {
   bool dispatch(uint32_t opcode, std::string_view payload,
                 const std::function<bool()>& privileged, std::string& reply, std::string& error);
 
+  // Logs once per list that a reply could not carry all of it.
+  static void warnCut(bool& warned, const char* what, size_t sent, size_t total);
+
   ScanWorker& engine_;
   DispatcherOptions options_;
+  bool cutDetections_ = false;
+  bool cutQuarantine_ = false;
 };
 
-// One session on a connected client: reads requests until the client leaves, the request was
-// Shutdown, a write fails or the service stops.
-void serveClient(ipc::PipeHandle& client, const Event& stop, const std::atomic<bool>& stopping,
-                 Dispatcher& dispatcher);
+// How a session ended.
+enum class SessionEnd {
+  Ended,          // the client left, a transfer failed or ran out of time, or the service stops
+  StoppedByUs,    // the session's own Shutdown stopped the service once its reply was written
+};
+
+// One session on a connected client: reads requests until the client leaves or stalls beyond
+// `limits`, the request was Shutdown, a write fails or the service stops.
+SessionEnd serveClient(ipc::PipeHandle& client, const Event& stop,
+                       const std::atomic<bool>& stopping, Dispatcher& dispatcher,
+                       const ipc::SessionLimits& limits = {});
 
 // Accepts and serves clients one after another until the stopping flag is set.
 void runPipeServer(ipc::PipeServer& server, Event& stop, const std::atomic<bool>& stopping,
-                   Dispatcher& dispatcher);
+                   Dispatcher& dispatcher, const ipc::SessionLimits& limits = {});
 
 // "ZORVEK Antivirus: " + text at INF.
 void logStatus(std::string_view text);

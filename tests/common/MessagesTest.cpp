@@ -113,7 +113,7 @@ std::vector<Codec> allCodecs() {
             decodeStringPayload),
       codec("StartScan", StartScanRequest{ScanScope::Paths, {L"C:\\a", L"D:\\б"}},
             encodeStartScanRequest({ScanScope::Paths, {L"C:\\a", L"D:\\б"}}),
-            decodeStartScanRequest),
+            [](std::string_view p, StartScanRequest& r) { return decodeStartScanRequest(p, r); }),
       codec("ProgressReply", sampleProgress(), encodeProgressReply(sampleProgress()),
             decodeProgressReply),
       codec("DetectionList", sampleDetections(), encodeDetectionList(sampleDetections()),
@@ -221,6 +221,64 @@ TEST(MessagesTest, HostileCountsFailFast) {
   EXPECT_FALSE(decodeStartScanRequest(huge, s));
   std::vector<DetectionRecord> d;
   EXPECT_FALSE(decodeDetectionList(WireWriter().u32(0xFFFFFFFF).take(), d));
+}
+
+TEST(MessagesTest, StartScanPathsAreBounded) {
+  const auto paths = [](size_t count, size_t chars) {
+    return StartScanRequest{ScanScope::Paths, std::vector<std::wstring>(count, std::wstring(chars, L'я'))};
+  };
+  const struct {
+    const char* what;
+    std::string payload;
+    const char* error;  // nullptr: accepted
+  } cases[] = {
+      {"the most paths", encodeStartScanRequest(paths(kMaxScanPaths, 1)), nullptr},
+      {"one path too many", encodeStartScanRequest(paths(kMaxScanPaths + 1, 1)), "too many scan paths"},
+      {"the longest path", encodeStartScanRequest(paths(2, kMaxScanPathChars)), nullptr},
+      {"a path too long", encodeStartScanRequest(paths(2, kMaxScanPathChars + 1)), "too many scan paths"},
+      // The whole frame as empty paths: refused on the count, before any path is read.
+      {"a frame of empty paths", WireWriter().u32(3).u32((kMaxPayloadSize - 8) / 4).take() +
+                                     std::string(kMaxPayloadSize - 8, '\0'),
+       "too many scan paths"},
+      {"a count past the payload", WireWriter().u32(3).u32(5).u32(0).take(), "malformed StartScan payload"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    StartScanRequest r;
+    std::string error;
+    EXPECT_EQ(decodeStartScanRequest(c.payload, r, &error), c.error == nullptr);
+    EXPECT_EQ(error, c.error ? c.error : "");
+  }
+}
+
+TEST(MessagesTest, ListRepliesHoldWhatFitsTheirBudget) {
+  std::vector<QuarantineRecord> list(5);
+  for (size_t i = 0; i < list.size(); ++i) {
+    list[i].id = i + 1;
+    list[i].originPath = std::wstring(100, L'a');
+  }
+  const std::string whole = encodeQuarantineList(list);
+  const size_t each = (whole.size() - 4) / list.size();
+  for (const size_t budget : {whole.size(), whole.size() - 1, 4 + 2 * each, 4 + 2 * each + 1, size_t{4}}) {
+    SCOPED_TRACE(budget);
+    size_t sent = 99;
+    const std::string payload = encodeQuarantineList(list, &sent, budget);
+    EXPECT_LE(payload.size(), budget);
+    EXPECT_EQ(sent, std::min(list.size(), (budget - 4) / each));
+    std::vector<QuarantineRecord> decoded;
+    ASSERT_TRUE(decodeQuarantineList(payload, decoded));
+    EXPECT_EQ(decoded, std::vector<QuarantineRecord>(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(sent)));
+  }
+  // The progress reply keeps its fixed fields and cuts only the detections.
+  ProgressReply p = sampleProgress();
+  p.detections.assign(3, p.detections[0]);
+  const std::string full = encodeProgressReply(p);
+  size_t sent = 0;
+  ProgressReply decoded;
+  ASSERT_TRUE(decodeProgressReply(encodeProgressReply(p, &sent, full.size() - 1), decoded));
+  EXPECT_EQ(sent, 2u);
+  EXPECT_EQ(decoded.detections.size(), 2u);
+  EXPECT_EQ(decoded.summary, p.summary);
 }
 
 TEST(MessagesTest, ErrorReplyText) {

@@ -54,7 +54,7 @@ std::future<ReadOnce> serveOneRead(PipeServer& server, const Event& stop) {
     PipeHandle client;
     if (server.accept(stop, client, &r.error) != PipeServer::Accept::Connected) return r;
     r.ok = readFrame(client, stop, r.opcode, r.payload, &r.error);
-    server.finish(client, stop);
+    server.finish(client, &stop);
     return r;
   });
 }
@@ -73,7 +73,7 @@ TEST_F(PipeFixture, EchoesPayloadsOfEverySize) {
       std::string payload;
       if (!readFrame(client, stop_, opcode, payload, &error)) return error;
       if (!writeFrame(client, stop_, opcode, payload, &error)) return error;
-      server.finish(client, stop_);
+      server.finish(client, &stop_);
     }
     return std::string();
   });
@@ -212,7 +212,7 @@ TEST_F(PipeFixture, ClientSeesAServerThatClosesInsteadOfReplying) {
       uint32_t opcode = 0;
       std::string payload;
       if (!readFrame(client, stop_, opcode, payload)) return;
-      if (viaFinish) server.finish(client, stop_);
+      if (viaFinish) server.finish(client, &stop_);
       client.reset();
     });
     std::string error;
@@ -237,7 +237,7 @@ TEST_F(PipeFixture, LastReplySurvivesTheEndOfTheSession) {
     if (!readFrame(client, stop_, opcode, payload)) return;
     // As after Shutdown: reply, then end the session straight away.
     if (!writeFrame(client, stop_, opcode, std::string(3 * kTransferChunk, 's'))) return;
-    server.finish(client, stop_);
+    server.finish(client, &stop_);
   });
   // The reply is larger than the pipe's buffer, so its tail is still in flight when the
   // session ends.
@@ -251,6 +251,117 @@ TEST_F(PipeFixture, LastReplySurvivesTheEndOfTheSession) {
   EXPECT_EQ(reply.size(), 3 * kTransferChunk);
   pipe.reset();
   served.get();
+}
+
+// A session whose own request stopped the server (Shutdown) lingers without regard to the stop
+// event, so a client that is slow to read still gets its reply.
+TEST_F(PipeFixture, LingerOfAStoppingSessionWaitsForALateReader) {
+  PipeServer server(path_);
+  ASSERT_TRUE(server.listen());
+  auto served = std::async(std::launch::async, [&] {
+    PipeHandle client;
+    if (server.accept(stop_, client) != PipeServer::Accept::Connected) return;
+    uint32_t opcode = 0;
+    std::string payload;
+    if (!readFrame(client, stop_, opcode, payload)) return;
+    if (!writeFrame(client, stop_, opcode, "")) return;
+    stop_.set();
+    server.finish(client, nullptr);
+  });
+  std::string error;
+  PipeHandle pipe = connectPipe(path_, &error);
+  ASSERT_TRUE(pipe) << error;
+  ASSERT_TRUE(writeRaw(pipe, frame(kOpShutdown, ""), &error)) << error;
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // The reply is still there for the reading (the server's reader serves any handle).
+  const Event never;
+  uint32_t opcode = 0;
+  std::string reply;
+  ASSERT_TRUE(readFrame(pipe, never, opcode, reply, &error)) << error;
+  EXPECT_EQ(opcode, kOpShutdown);
+  pipe.reset();
+  served.get();
+}
+
+// A session's bounds: the wait for a request to begin ends quietly; a request or a reply that
+// stalls midway ends with "timed out". Short bounds stand in for the service's 30 s and 10 s.
+TEST_F(PipeFixture, StalledSessionsEndAtTheirBounds) {
+  const SessionLimits limits{300, 300, 300};
+  const struct {
+    const char* what;
+    std::string sent;     // what the client sends, then it stalls
+    bool serverWrites;    // the server answers a large reply the client never reads
+    const char* error;
+  } cases[] = {
+      {"nothing sent", "", false, kSessionIdleText},
+      {"half a header", frame(kOpHello, "").substr(0, 10), false, kSessionTimedOutText},
+      {"half a payload", frame(kOpPing, std::string(100, 'p')).substr(0, kFrameHeaderSize + 50),
+       false, kSessionTimedOutText},
+      {"reply never taken", frame(kOpPing, ""), true, kSessionTimedOutText},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PipeServer server(path_);
+    ASSERT_TRUE(server.listen());
+    auto served = std::async(std::launch::async, [&] {
+      PipeHandle client;
+      std::string error;
+      if (server.accept(stop_, client, &error) != PipeServer::Accept::Connected) return error;
+      uint32_t opcode = 0;
+      std::string payload;
+      const auto start = Clock::now();
+      bool ok = readFrame(client, stop_, opcode, payload, &error, limits);
+      // More than the pipe buffers: the write waits for a reader that never comes.
+      if (ok && c.serverWrites)
+        ok = writeFrame(client, stop_, opcode, std::string(4 << 20, 'r'), &error, limits);
+      if (ok) return std::string("no failure");
+      if (Clock::now() - start < std::chrono::milliseconds(250)) return "too soon: " + error;
+      if (Clock::now() - start > std::chrono::seconds(5)) return "too late: " + error;
+      server.finish(client, &stop_);
+      return error;
+    });
+    std::string error;
+    PipeHandle pipe = connectPipe(path_, &error);
+    ASSERT_TRUE(pipe) << error;
+    if (!c.sent.empty()) {
+      ASSERT_TRUE(writeRaw(pipe, c.sent, &error)) << error;
+    }
+    ASSERT_EQ(served.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    const std::string got = served.get();
+    EXPECT_EQ(got, c.error);
+    EXPECT_EQ(isQuietEnd(got), got == kSessionIdleText);
+  }
+}
+
+// A client that keeps sending within the idle bound keeps its session however long it lasts.
+TEST_F(PipeFixture, ASteadyClientKeepsItsSession) {
+  const SessionLimits limits{400, 400, 400};
+  PipeServer server(path_);
+  ASSERT_TRUE(server.listen());
+  auto served = std::async(std::launch::async, [&] {
+    PipeHandle client;
+    int answered = 0;
+    if (server.accept(stop_, client) != PipeServer::Accept::Connected) return answered;
+    uint32_t opcode = 0;
+    std::string payload;
+    while (readFrame(client, stop_, opcode, payload, nullptr, limits) &&
+           writeFrame(client, stop_, opcode, payload, nullptr, limits)) {
+      ++answered;
+    }
+    server.finish(client, &stop_);
+    return answered;
+  });
+  std::string error;
+  PipeHandle pipe = connectPipe(path_, &error);
+  ASSERT_TRUE(pipe) << error;
+  for (int i = 0; i < 6; ++i) {  // 1.2 s in all, three times the idle bound
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    uint32_t opcode = 0;
+    std::string reply;
+    ASSERT_TRUE(exchange(pipe, kOpPing, "x", opcode, reply, &error)) << i << ": " << error;
+  }
+  pipe.reset();
+  EXPECT_EQ(served.get(), 6);
 }
 
 TEST_F(PipeFixture, BlockedReadEndsWithStoppingWhenTheStopEventFires) {
@@ -349,7 +460,7 @@ TEST_F(PipeFixture, SecondClientWaitsForTheFirstSession) {
         const std::string reply = encodeU32Payload(static_cast<uint32_t>(sessions.load()));
         if (!writeFrame(client, stop_, opcode, reply)) break;
       }
-      server.finish(client, stop_);
+      server.finish(client, &stop_);
     }
   });
   std::string error;
@@ -403,7 +514,7 @@ TEST_F(PipeFixture, ServerIdentifiesAPrivilegedClient) {
     if (!readFrame(client, stop_, opcode, payload)) return -1;
     const int privileged = clientIsPrivileged(client) ? 1 : 0;
     (void)writeFrame(client, stop_, opcode, "");
-    server.finish(client, stop_);
+    server.finish(client, &stop_);
     return privileged;
   });
   std::string error;

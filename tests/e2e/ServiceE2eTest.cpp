@@ -155,5 +155,27 @@ TEST_F(ServiceE2eTest, ConsoleServiceAnswersScansAndStops) {
   EXPECT_TRUE(std::filesystem::exists(toPath(data_ + pathSeparator() + L"settings.ini")));
 }
 
+// Shutdown's reply must reach zorvekctl every time, however the stop it causes races with the
+// client's read.
+TEST_F(ServiceE2eTest, EveryShutdownOfManyStartsIsAnswered) {
+  constexpr int kCycles = 50;
+  const auto start = std::chrono::steady_clock::now();
+  for (int cycle = 0; cycle < kCycles; ++cycle) {
+    SCOPED_TRACE(cycle);
+    ASSERT_NO_FATAL_FAILURE(startConsole());
+    ChildProcess ctl;
+    std::string error;
+    ASSERT_TRUE(ctl.start({test::programBesideTests(L"zorvekctl"), L"shutdown"}, &error)) << error;
+    uint32_t ctlCode = 99, serviceCode = 99;
+    ASSERT_TRUE(ctl.wait(&ctlCode));
+    ASSERT_TRUE(service_.wait(&serviceCode));
+    ASSERT_EQ(ctlCode, 0u) << log();
+    ASSERT_EQ(serviceCode, 0u);
+  }
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start).count();
+  std::printf("%d start-shutdown cycles: %lld ms\n", kCycles, static_cast<long long>(ms));
+}
+
 }  // namespace
 }  // namespace zorvek

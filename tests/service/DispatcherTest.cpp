@@ -2,17 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
 
 #include "TestUtil.h"
+#include "common/Frame.h"
 #include "common/Logger.h"
 #include "common/Messages.h"
 #include "common/Text.h"
+#include "common/Wire.h"
 #include "common/platform/File.h"
 #include "common/platform/System.h"
+#include "service/QuarantineStore.h"
 
 namespace zorvek::svc {
 namespace {
@@ -43,7 +47,7 @@ class DispatcherTest : public ::testing::Test {
     options.requestStop = [this] { ++stopRequests_; };
     options.firewall.status = [this]() -> std::string {
       if (firewallThrows_) throw std::runtime_error("boom");
-      return "profiles: on";
+      return firewallText_;
     };
     dispatcher_ = std::make_unique<Dispatcher>(*engine_, options);
   }
@@ -85,6 +89,7 @@ class DispatcherTest : public ::testing::Test {
   std::unique_ptr<Dispatcher> dispatcher_;
   int stopRequests_ = 0;
   bool firewallThrows_ = false;
+  std::string firewallText_ = "profiles: on";
 };
 
 TEST_F(DispatcherTest, RefusedRequestsGiveTheirErrorTexts) {
@@ -251,6 +256,171 @@ TEST_F(DispatcherTest, ScanRequestsRefusedByTheEngine) {
   const ipc::StartScanRequest scan{ipc::ScanScope::Memory, {}};
   EXPECT_EQ(errorOf(call(ipc::kOpStartScan, ipc::encodeStartScanRequest(scan))),
             "protection is disabled");
+}
+
+// The pipe server over this dispatcher, on a pipe of its own, with short session bounds.
+class SessionTest : public DispatcherTest {
+ protected:
+  void SetUp() override {
+    DispatcherTest::SetUp();
+    static int counter = 0;
+    pipe_ = pathSeparator() == L'\\'
+                ? L"\\\\.\\pipe\\ZorvekSession-" + std::to_wstring(currentProcessId()) + L"-" +
+                      std::to_wstring(counter++)
+                : dir_.file(L"session.sock");
+  }
+  void TearDown() override {
+    stopServer();
+    sessionDispatcher_.reset();
+    DispatcherTest::TearDown();
+  }
+  // Serves on a thread; Shutdown sets the flag and the event, as the service's does.
+  void startServer(ipc::SessionLimits limits) {
+    DispatcherOptions options;
+    options.requestStop = [this] {
+      stopping_.store(true);
+      stop_.set();
+    };
+    options.firewall.status = [this] { return firewallText_; };
+    sessionDispatcher_ = std::make_unique<Dispatcher>(*engine_, options);
+    server_ = std::make_unique<ipc::PipeServer>(pipe_);
+    ASSERT_TRUE(server_->listen());
+    thread_ = std::thread([this, limits] {
+      runPipeServer(*server_, stop_, stopping_, *sessionDispatcher_, limits);
+    });
+  }
+  void stopServer() {
+    stopping_.store(true);
+    stop_.set();
+    if (thread_.joinable()) thread_.join();
+  }
+  ipc::PipeHandle connect() {
+    std::string error;
+    ipc::PipeHandle p = ipc::connectPipe(pipe_, &error);
+    EXPECT_TRUE(p) << error;
+    return p;
+  }
+  bool ping() {
+    ipc::PipeHandle p = connect();
+    uint32_t opcode = 0;
+    std::string reply, error;
+    return p && ipc::exchange(p, ipc::kOpPing, "", opcode, reply, &error, 5000) &&
+           opcode == ipc::kOpPing;
+  }
+  static std::string frame(uint32_t opcode, std::string_view payload = {}) {
+    const ipc::FrameHeader h = ipc::encodeFrameHeader(opcode, static_cast<uint32_t>(payload.size()));
+    return std::string(h.begin(), h.end()) + std::string(payload);
+  }
+  size_t logCount(std::string_view text) {
+    const std::string log = test::readFile(data_ + pathSeparator() + L"zorvek.log");
+    size_t n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+
+  std::wstring pipe_;
+  Event stop_;
+  std::atomic<bool> stopping_{false};
+  std::unique_ptr<Dispatcher> sessionDispatcher_;
+  std::unique_ptr<ipc::PipeServer> server_;
+  std::thread thread_;
+};
+
+// One stalled client at a time holds the service only until its bound runs out; then the next
+// client is served, and only the stalls midway leave a status line.
+TEST_F(SessionTest, StalledClientsEndAtTheirBoundsAndLetTheNextIn) {
+  startServer({300, 300, 300});
+  firewallText_ = std::string(4 << 20, 'f');  // more than the pipe buffers hold
+  const struct {
+    const char* what;
+    std::string sent;
+    const char* line;  // nullptr: the session ends without one
+  } cases[] = {
+      {"silent", "", nullptr},
+      {"half a header", frame(ipc::kOpHello).substr(0, 10), "request read failed: timed out"},
+      {"reply never read", frame(ipc::kOpFirewallStatus), "reply write failed: timed out"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ipc::PipeHandle stalled = connect();
+    std::string error;
+    if (!c.sent.empty()) {
+      ASSERT_TRUE(ipc::writeRaw(stalled, c.sent, &error)) << error;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(ping());  // waits for the stalled session to end
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    if (c.line) {
+      EXPECT_EQ(logCount(c.line), 1u);
+    }
+  }
+  EXPECT_EQ(logCount("request read failed"), 1u);
+  EXPECT_EQ(logCount("reply write failed"), 1u);
+}
+
+TEST_F(SessionTest, AClientThatKeepsAskingKeepsItsSession) {
+  startServer({400, 400, 400});
+  ipc::PipeHandle p = connect();
+  for (int i = 0; i < 6; ++i) {  // three times the idle bound in all
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    uint32_t opcode = 0;
+    std::string reply, error;
+    ASSERT_TRUE(ipc::exchange(p, ipc::kOpPing, "", opcode, reply, &error)) << i << ": " << error;
+  }
+  EXPECT_EQ(logCount("client connected"), 1u);
+}
+
+// The stop that Shutdown causes must not throw its reply away before a slow client reads it.
+TEST_F(SessionTest, ShutdownReplyReachesAClientThatReadsLate) {
+  startServer({});
+  ipc::PipeHandle p = connect();
+  std::string error;
+  ASSERT_TRUE(ipc::writeRaw(p, frame(ipc::kOpShutdown), &error)) << error;
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const Event never;
+  uint32_t opcode = 0;
+  std::string reply;
+  ASSERT_TRUE(ipc::readFrame(p, never, opcode, reply, &error)) << error;
+  if (opcode == ipc::kOpError && ipc::errorReplyText(reply) == "access denied")
+    GTEST_SKIP() << "this system does not let the server identify the pipe client";
+  EXPECT_EQ(opcode, ipc::kOpShutdown);
+  p.reset();
+  thread_.join();  // the server returned by itself
+  EXPECT_TRUE(stopping_.load());
+}
+
+TEST_F(DispatcherTest, StartScanRefusesTooManyPathsBeforeKeepingAny) {
+  const std::string frameOfEmptyPaths =
+      ipc::WireWriter().u32(3).u32((ipc::kMaxPayloadSize - 8) / 4).take() +
+      std::string(ipc::kMaxPayloadSize - 8, '\0');
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(errorOf(call(ipc::kOpStartScan, frameOfEmptyPaths)), "too many scan paths");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_FALSE(engine_->scanRunning());
+}
+
+TEST_F(DispatcherTest, QuarantineListCarriesTheNewestRecords) {
+  const size_t total = kMaxQuarantineReply + 25;
+  std::vector<QuarantineRecord> records(total);
+  for (size_t i = 0; i < total; ++i) {
+    records[i].id = i + 1;
+    records[i].originPath = L"/x/" + std::to_wstring(i);
+    records[i].storedPath = L"/q/" + std::to_wstring(i);
+    records[i].name = L"f";
+    records[i].sha256 = std::string(64, 'a');
+  }
+  QuarantineStore store(engine_->snapshotConfig().quarantineDir);
+  ASSERT_TRUE(store.save(records));
+  std::vector<ipc::QuarantineRecord> list;
+  ASSERT_TRUE(ipc::decodeQuarantineList(call(ipc::kOpQuarantineList).payload, list));
+  ASSERT_EQ(list.size(), kMaxQuarantineReply);
+  EXPECT_EQ(list.front().id, 26u);
+  EXPECT_EQ(list.back().id, total);
+  call(ipc::kOpQuarantineList);
+  const std::string log = test::readFile(data_ + pathSeparator() + L"zorvek.log");
+  const std::string warning = "quarantine list reply full: 10000 of 10025 records sent";
+  EXPECT_NE(log.find(warning), std::string::npos) << log;
+  EXPECT_EQ(log.find(warning), log.rfind(warning));  // once
 }
 
 }  // namespace

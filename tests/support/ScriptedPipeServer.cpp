@@ -55,7 +55,7 @@ void ScriptedPipeServer::serve() {
     }
     // A set event cuts finish()'s wait for the client short.
     const Event now(Event::Reset::Manual, true);
-    server_.finish(client, cut ? now : stop_);
+    server_.finish(client, cut ? &now : &stop_);
   }
 }
 

@@ -95,23 +95,32 @@ int waitReady(int fd, short events, const Event* stop, int timeoutMs = -1) {
   }
 }
 
-// Moves exactly `size` bytes, at most kTransferChunk per call. With `stop` (server) or a
-// deadline (client), every call first waits on the socket and on what ends the wait early.
-bool transfer(int fd, bool reading, void* buffer, size_t size, const Event* stop,
-              Clock::time_point deadline, std::string* error) {
+// What ends a transfer early: the server's stop event, and a deadline that fails the transfer
+// with `timedOut`.
+struct Bound {
+  const Event* stop = nullptr;
+  Clock::time_point deadline = kNoDeadline;
+  const char* timedOut = kTimedOutText;
+};
+
+// Moves exactly `size` bytes, at most kTransferChunk per call. With a stop event (server) or a
+// deadline, every call first waits on the socket and on what ends the wait early.
+bool transfer(int fd, bool reading, void* buffer, size_t size, const Bound& bound,
+              std::string* error) {
   auto* p = static_cast<char*>(buffer);
   const char* failure = reading ? "ReadFile failed" : "WriteFile failed";
-  const bool waits = stop != nullptr || deadline != kNoDeadline;
+  const bool waits = bound.stop != nullptr || bound.deadline != kNoDeadline;
   while (size > 0) {
     if (waits) {
-      const int ready = waitReady(fd, reading ? POLLIN : POLLOUT, stop, msLeft(deadline));
+      const int ready =
+          waitReady(fd, reading ? POLLIN : POLLOUT, bound.stop, msLeft(bound.deadline));
       if (ready == 1) {
         errno = ECANCELED;
         return fail(error, "stopping");
       }
       if (ready == 2) {
         errno = ETIMEDOUT;
-        return fail(error, kTimedOutText);
+        return fail(error, bound.timedOut);
       }
       if (ready < 0) return fail(error, withErrno(failure, errno));
     }
@@ -125,34 +134,13 @@ bool transfer(int fd, bool reading, void* buffer, size_t size, const Event* stop
     if (n == 0) {
       if (!reading) return fail(error, withErrno(failure, 0));
       // The client form carries the error number, as the Windows client's does.
-      return fail(error, stop ? std::string("connection closed") : withErrno("connection closed", 0));
+      return fail(error, bound.stop ? std::string("connection closed")
+                                    : withErrno("connection closed", 0));
     }
     p += n;
     size -= static_cast<size_t>(n);
   }
   return true;
-}
-
-bool readFrameFrom(int fd, const Event* stop, Clock::time_point deadline, uint32_t& opcode,
-                   std::string& payload, std::string* error) {
-  FrameHeader header;
-  if (!transfer(fd, true, header.data(), header.size(), stop, deadline, error)) return false;
-  uint32_t code = 0, size = 0;
-  if (!decodeFrameHeader(header.data(), code, size, error)) return false;
-  std::string body(size, '\0');
-  if (!transfer(fd, true, body.data(), body.size(), stop, deadline, error)) return false;
-  opcode = code;
-  payload = std::move(body);
-  return true;
-}
-
-bool writeFrameTo(int fd, const Event* stop, Clock::time_point deadline, uint32_t opcode,
-                  std::string_view payload, std::string* error) {
-  if (payload.size() > kMaxPayloadSize) return fail(error, "payload too large");
-  FrameHeader header = encodeFrameHeader(opcode, static_cast<uint32_t>(payload.size()));
-  if (!transfer(fd, false, header.data(), header.size(), stop, deadline, error)) return false;
-  return transfer(fd, false, const_cast<char*>(payload.data()), payload.size(), stop, deadline,
-                  error);
 }
 
 }  // namespace
@@ -209,30 +197,48 @@ PipeHandle connectPipe(const std::wstring& path, std::string* error, uint32_t ti
 
 bool exchange(PipeHandle& pipe, uint32_t opcode, std::string_view payload, uint32_t& replyOpcode,
               std::string& replyPayload, std::string* error, uint32_t timeoutMs) {
-  if (!writeFrameTo(fdOf(pipe), nullptr, deadlineAfter(timeoutMs), opcode, payload, error))
-    return false;
-  return readFrameFrom(fdOf(pipe), nullptr, deadlineAfter(timeoutMs), replyOpcode, replyPayload,
-                       error);
+  const int fd = fdOf(pipe);
+  Bound bound{nullptr, deadlineAfter(timeoutMs)};
+  const auto write = [&](void* p, size_t n) { return transfer(fd, false, p, n, bound, error); };
+  const auto read = [&](void* p, size_t n) { return transfer(fd, true, p, n, bound, error); };
+  if (!writeFrameVia(write, opcode, payload, error)) return false;
+  // The reply's time starts once the request is written.
+  bound.deadline = deadlineAfter(timeoutMs);
+  return readFrameVia(read, read, replyOpcode, replyPayload, error);
 }
 
 bool writeRaw(PipeHandle& pipe, std::string_view bytes, std::string* error, uint32_t timeoutMs) {
-  return transfer(fdOf(pipe), false, const_cast<char*>(bytes.data()), bytes.size(), nullptr,
-                  deadlineAfter(timeoutMs), error);
+  return transfer(fdOf(pipe), false, const_cast<char*>(bytes.data()), bytes.size(),
+                  {nullptr, deadlineAfter(timeoutMs)}, error);
 }
 
 bool readFrame(PipeHandle& pipe, const Event& stop, uint32_t& opcode, std::string& payload,
-               std::string* error) {
-  return readFrameFrom(fdOf(pipe), &stop, kNoDeadline, opcode, payload, error);
+               std::string* error, const SessionLimits& limits) {
+  const int fd = fdOf(pipe);
+  const auto first = [&](void* p, size_t n) {
+    return transfer(fd, true, p, n, {&stop, deadlineAfter(limits.idleMs), kSessionIdleText}, error);
+  };
+  // Once the request has begun, all of it must follow within frameMs.
+  Bound rest{&stop, kNoDeadline, kSessionTimedOutText};
+  bool begun = false;
+  const auto read = [&](void* p, size_t n) {
+    if (!begun) rest.deadline = deadlineAfter(limits.frameMs);
+    begun = true;
+    return transfer(fd, true, p, n, rest, error);
+  };
+  return readFrameVia(first, read, opcode, payload, error);
 }
 
 bool writeFrame(PipeHandle& pipe, const Event& stop, uint32_t opcode, std::string_view payload,
-                std::string* error) {
-  return writeFrameTo(fdOf(pipe), &stop, kNoDeadline, opcode, payload, error);
+                std::string* error, const SessionLimits& limits) {
+  const Bound bound{&stop, deadlineAfter(limits.replyMs), kSessionTimedOutText};
+  const auto write = [&](void* p, size_t n) { return transfer(fdOf(pipe), false, p, n, bound, error); };
+  return writeFrameVia(write, opcode, payload, error);
 }
 
 bool isQuietEnd(std::string_view error) {
   return error.rfind("connection closed", 0) == 0 || error == "stopping" ||
-         error.find("(errno=104)") != std::string_view::npos ||  // ECONNRESET
+         error == kSessionIdleText || error.find("(errno=104)") != std::string_view::npos ||  // ECONNRESET
          error.find("(errno=32)") != std::string_view::npos;     // EPIPE
 }
 
@@ -318,7 +324,7 @@ PipeServer::Accept PipeServer::accept(const Event& stop, PipeHandle& client, std
   }
 }
 
-void PipeServer::finish(PipeHandle& client, const Event& stop) {
+void PipeServer::finish(PipeHandle& client, const Event* cutShort) {
   if (!client) return;
   // Our half-close tells the client no more is coming; wait (bounded) for its close so a reply
   // still in flight is not cut off.
@@ -329,7 +335,7 @@ void PipeServer::finish(PipeHandle& client, const Event& stop) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
-    if (waitReady(fdOf(client), POLLIN, &stop, static_cast<int>(left.count())) != 0) break;
+    if (waitReady(fdOf(client), POLLIN, cutShort, static_cast<int>(left.count())) != 0) break;
     const ssize_t n = ::recv(fdOf(client), sink, sizeof sink, MSG_DONTWAIT);
     if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) break;
   }

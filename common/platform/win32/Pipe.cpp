@@ -34,11 +34,12 @@ UniqueKernelHandle manualEvent() {
   return UniqueKernelHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
 }
 
-// What ends an overlapped transfer early: the server's stop event, or the client's deadline
-// (a GetTickCount64 value).
+// What ends an overlapped transfer early: the server's stop event, and a deadline (a
+// GetTickCount64 value) that fails the transfer with `timedOut`.
 struct Bound {
   const Event* stop = nullptr;
   ULONGLONG deadline = kNoDeadline;
+  const char* timedOut = kTimedOutText;
   static constexpr ULONGLONG kNoDeadline = ~0ull;
 };
 
@@ -59,8 +60,8 @@ void cancelAndWait(HANDLE h, OVERLAPPED& ov) {
 }
 
 // Overlapped I/O of exactly `size` bytes in chunks of at most 64 KiB (every handle of the
-// transport is overlapped). The server's form ends with "stopping" as soon as the stop event is
-// set; the client's ends with kTimedOutText at its deadline, and its texts carry the error
+// transport is overlapped), ending with bound.timedOut at the deadline. The server's form also
+// ends with "stopping" as soon as the stop event is set; the client's texts carry the error
 // number: "connection closed (win32=N)" where the server says "connection closed".
 bool transfer(HANDLE h, bool reading, void* buffer, size_t size, Bound bound,
               std::string* error) {
@@ -90,13 +91,10 @@ bool transfer(HANDLE h, bool reading, void* buffer, size_t size, Bound bound,
       if (isClosed(err)) return closed(err);
       if (err != ERROR_IO_PENDING) return fail(error, withWin32(failure, err));
     }
-    DWORD wait = 0;
-    if (bound.stop) {
-      const HANDLE handles[2] = {io.get(), reinterpret_cast<HANDLE>(bound.stop->nativeHandle())};
-      wait = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-    } else {
-      wait = WaitForSingleObject(io.get(), msLeft(bound.deadline));
-    }
+    const HANDLE handles[2] = {
+        io.get(), bound.stop ? reinterpret_cast<HANDLE>(bound.stop->nativeHandle()) : nullptr};
+    const DWORD wait = WaitForMultipleObjects(bound.stop ? 2 : 1, handles, FALSE,
+                                              msLeft(bound.deadline));
     if (wait == WAIT_OBJECT_0) {
       DWORD done = 0;
       if (!GetOverlappedResult(h, &ov, &done, FALSE)) {
@@ -117,7 +115,7 @@ bool transfer(HANDLE h, bool reading, void* buffer, size_t size, Bound bound,
     } else if (wait == WAIT_TIMEOUT) {
       cancelAndWait(h, ov);
       SetLastError(ERROR_TIMEOUT);
-      return fail(error, kTimedOutText);
+      return fail(error, bound.timedOut);
     } else {
       const DWORD err = GetLastError();
       cancelAndWait(h, ov);
@@ -125,28 +123,6 @@ bool transfer(HANDLE h, bool reading, void* buffer, size_t size, Bound bound,
     }
   }
   return true;
-}
-
-template <typename Transfer>
-bool readFrameWith(Transfer transfer, uint32_t& opcode, std::string& payload, std::string* error) {
-  FrameHeader header;
-  if (!transfer(header.data(), header.size())) return false;
-  uint32_t code = 0, size = 0;
-  if (!decodeFrameHeader(header.data(), code, size, error)) return false;
-  std::string body(size, '\0');
-  if (!transfer(body.data(), body.size())) return false;
-  opcode = code;
-  payload = std::move(body);
-  return true;
-}
-
-template <typename Transfer>
-bool writeFrameWith(Transfer transfer, uint32_t opcode, std::string_view payload,
-                    std::string* error) {
-  if (payload.size() > kMaxPayloadSize) return fail(error, "payload too large");
-  FrameHeader header = encodeFrameHeader(opcode, static_cast<uint32_t>(payload.size()));
-  if (!transfer(header.data(), header.size())) return false;
-  return transfer(const_cast<char*>(payload.data()), payload.size());
 }
 
 // One pipe instance. The first instance of a server is created with FILE_FLAG_FIRST_PIPE_INSTANCE:
@@ -217,10 +193,10 @@ bool exchange(PipeHandle& pipe, uint32_t opcode, std::string_view payload, uint3
   Bound bound{nullptr, deadlineAfter(timeoutMs)};
   const auto write = [&](void* p, size_t n) { return transfer(h, false, p, n, bound, error); };
   const auto read = [&](void* p, size_t n) { return transfer(h, true, p, n, bound, error); };
-  if (!writeFrameWith(write, opcode, payload, error)) return false;
+  if (!writeFrameVia(write, opcode, payload, error)) return false;
   // The reply's time starts once the request is written.
   bound.deadline = deadlineAfter(timeoutMs);
-  return readFrameWith(read, replyOpcode, replyPayload, error);
+  return readFrameVia(read, read, replyOpcode, replyPayload, error);
 }
 
 bool writeRaw(PipeHandle& pipe, std::string_view bytes, std::string* error, uint32_t timeoutMs) {
@@ -229,23 +205,34 @@ bool writeRaw(PipeHandle& pipe, std::string_view bytes, std::string* error, uint
 }
 
 bool readFrame(PipeHandle& pipe, const Event& stop, uint32_t& opcode, std::string& payload,
-               std::string* error) {
-  const auto read = [&](void* p, size_t n) {
-    return transfer(handleOf(pipe), true, p, n, {&stop}, error);
+               std::string* error, const SessionLimits& limits) {
+  const HANDLE h = handleOf(pipe);
+  const auto first = [&](void* p, size_t n) {
+    return transfer(h, true, p, n, {&stop, deadlineAfter(limits.idleMs), kSessionIdleText}, error);
   };
-  return readFrameWith(read, opcode, payload, error);
+  // Once the request has begun, all of it must follow within frameMs.
+  Bound rest{&stop, Bound::kNoDeadline, kSessionTimedOutText};
+  bool begun = false;
+  const auto read = [&](void* p, size_t n) {
+    if (!begun) rest.deadline = deadlineAfter(limits.frameMs);
+    begun = true;
+    return transfer(h, true, p, n, rest, error);
+  };
+  return readFrameVia(first, read, opcode, payload, error);
 }
 
 bool writeFrame(PipeHandle& pipe, const Event& stop, uint32_t opcode, std::string_view payload,
-                std::string* error) {
+                std::string* error, const SessionLimits& limits) {
+  const Bound bound{&stop, deadlineAfter(limits.replyMs), kSessionTimedOutText};
   const auto write = [&](void* p, size_t n) {
-    return transfer(handleOf(pipe), false, p, n, {&stop}, error);
+    return transfer(handleOf(pipe), false, p, n, bound, error);
   };
-  return writeFrameWith(write, opcode, payload, error);
+  return writeFrameVia(write, opcode, payload, error);
 }
 
 bool isQuietEnd(std::string_view error) {
   return error.rfind("connection closed", 0) == 0 || error == "stopping" ||
+         error == kSessionIdleText ||
          error.find("(win32=109)") != std::string_view::npos ||  // ERROR_BROKEN_PIPE
          error.find("(win32=233)") != std::string_view::npos;    // ERROR_PIPE_NOT_CONNECTED
 }
@@ -306,7 +293,7 @@ PipeServer::Accept PipeServer::accept(const Event& stop, PipeHandle& client, std
   return Accept::Connected;
 }
 
-void PipeServer::finish(PipeHandle& client, const Event& stop) {
+void PipeServer::finish(PipeHandle& client, const Event* cutShort) {
   if (!client) return;
   const HANDLE h = handleOf(client);
   // DisconnectNamedPipe throws away what the client has not read yet. Wait (bounded) for the
@@ -319,8 +306,10 @@ void PipeServer::finish(PipeHandle& client, const Event& stop) {
     const ULONGLONG deadline = GetTickCount64() + kLingerMs;
     for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
       if (!ReadFile(h, sink, sizeof sink, nullptr, &ov) && GetLastError() != ERROR_IO_PENDING) break;
-      const HANDLE handles[2] = {io.get(), reinterpret_cast<HANDLE>(stop.nativeHandle())};
-      const DWORD wait = WaitForMultipleObjects(2, handles, FALSE, static_cast<DWORD>(deadline - now));
+      const HANDLE handles[2] = {
+          io.get(), cutShort ? reinterpret_cast<HANDLE>(cutShort->nativeHandle()) : nullptr};
+      const DWORD wait = WaitForMultipleObjects(cutShort ? 2 : 1, handles, FALSE,
+                                                static_cast<DWORD>(deadline - now));
       DWORD done = 0;
       if (wait != WAIT_OBJECT_0) {
         CancelIoEx(h, &ov);

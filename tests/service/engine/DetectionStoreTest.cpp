@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include "TestUtil.h"
+#include "common/Logger.h"
 #include "common/Text.h"
 
 namespace zorvek::svc {
@@ -123,6 +125,50 @@ TEST(DetectionStoreTest, RealTimeDetectionsAreDeliveredOnceAndRedetectionReplace
   EXPECT_EQ(r.threatName, "second");
   store.decided(L"/a/x.exe");
   EXPECT_FALSE(store.reported(L"/a/x.exe", r));
+}
+
+TEST(DetectionStoreTest, ScanListStopsAtItsLimitAndSaysSoOnce) {
+  test::TempDir dir;
+  const std::wstring log = dir.file(L"zorvek.log");
+  Logger::instance().open(log);
+  DetectionStore store;
+  for (int scan = 0; scan < 2; ++scan) {
+    store.clearScan();
+    size_t kept = 0;
+    for (size_t i = 0; i < kMaxScanDetections + 20; ++i)
+      kept += store.addScan(record(L"/f/" + std::to_wstring(i)));
+    EXPECT_EQ(kept, kMaxScanDetections);
+    const auto list = store.scanDetections();
+    ASSERT_EQ(list.size(), kMaxScanDetections);
+    EXPECT_EQ(list.back().path, L"/f/" + std::to_wstring(kMaxScanDetections - 1));
+  }
+  Logger::instance().close();
+  const std::string text = test::readFile(log);
+  size_t warnings = 0;
+  for (size_t at = text.find("[WRN] scan detections list full\n"); at != std::string::npos;
+       at = text.find("[WRN] scan detections list full\n", at + 1))
+    ++warnings;
+  EXPECT_EQ(warnings, 2u);  // once per scan
+}
+
+TEST(DetectionStoreTest, UndeliveredRealTimeDetectionsWaitAheadOfNewerOnes) {
+  DetectionStore store;
+  for (const wchar_t* p : {L"/a", L"/b", L"/c"}) store.addRealTime(record(p));
+  std::vector<DetectionRecord> taken = store.takeRealTime();
+  ASSERT_EQ(taken.size(), 3u);
+  store.addRealTime(record(L"/c", "again"));
+  store.addRealTime(record(L"/d"));
+  taken.erase(taken.begin());  // /a went out; /b and /c did not fit
+  store.returnRealTime(std::move(taken));
+  std::vector<std::wstring> paths;
+  std::vector<std::string> names;
+  for (const auto& r : store.takeRealTime()) {
+    paths.push_back(r.path);
+    names.push_back(r.threatName);
+  }
+  EXPECT_EQ(paths, (std::vector<std::wstring>{L"/b", L"/c", L"/d"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"T", "again", "T"}));
+  EXPECT_TRUE(store.takeRealTime().empty());
 }
 
 TEST(DetectionStoreTest, ConcurrentReportersAndClientsLoseNothing) {
