@@ -139,6 +139,8 @@ TEST(ClientModesTest, FirewallStatus) {
        {"непонятный ответ службы"}},
       {"closed", runFirewallStatus, {Server::hangUp()}, 1,
        {"обмен не удался: connection closed (*"}},
+      {"silent", runFirewallStatus, {Server::silent()}, 1,
+       {"обмен не удался: timed out waiting for the service"}},
       {"no service", runFirewallStatus, {}, 1,
        {"канал не открыт: cannot connect to service pipe (*"}},
   });

@@ -7,6 +7,7 @@
 #include "common/Json.h"
 #include "common/Messages.h"
 #include "common/Text.h"
+#include "common/Version.h"
 #include "common/platform/File.h"
 #include "common/platform/System.h"
 
@@ -35,10 +36,10 @@ TEST(ZorvekctlJsonTest, StringsAreEscapedAndStayUtf8) {
 class ZorvekctlTest : public ::testing::Test {
  protected:
   using Result = test::ConsoleRun;
-  Result run(std::vector<std::wstring> args) {
+  Result run(std::vector<std::wstring> args, const ipc::ClientOptions& client = {}) {
     args.insert(args.begin(), L"zorvekctl");
     return test::captureConsole(dir_, [&](std::FILE* out, std::FILE* err) {
-      return runZorvekctl(args, out, err, false);
+      return runZorvekctl(args, out, err, false, client);
     });
   }
 
@@ -83,10 +84,20 @@ TEST_F(ZorvekctlTest, JsonModeReportsFailuresAsAnObject) {
   EXPECT_EQ(r.out.back(), '\n');
 }
 
-TEST_F(ZorvekctlTest, HelpGoesToStandardOutput) {
-  const Result r = run({L"--help"});
-  EXPECT_EQ(r.code, 0);
-  EXPECT_NE(r.out.find("zorvekctl [--json] status"), std::string::npos);
+TEST_F(ZorvekctlTest, HelpAndVersionGoToStandardOutput) {
+  const struct {
+    const wchar_t* arg;
+    std::string text;
+  } cases[] = {{L"--help", "zorvekctl [--json] status"},
+               {L"-h", "zorvekctl [--json] status"},
+               {L"--version", std::string("zorvekctl ") + kVersion + "\n"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(toUtf8(c.arg));
+    const Result r = run({c.arg});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find(c.text), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "");
+  }
 }
 
 // Against a scripted service: what zorvekctl sends and how it shows what comes back.
@@ -217,6 +228,41 @@ TEST_F(ZorvekctlServiceTest, StatusAndHowEachFailureIsShown) {
       EXPECT_EQ(r.err, c.err);
     }
   }
+}
+
+// The scan's end decides the exit code: a scan that could not run is a failure.
+TEST_F(ZorvekctlServiceTest, ScanWaitExitsWithTheScansOutcome) {
+  const auto ended = [](const wchar_t* phase) {
+    ipc::ProgressReply p;
+    p.progress.phase = phase;
+    p.summary.filesScanned = 3;
+    return Server::reply(ipc::kOpProgress, ipc::encodeProgressReply(p));
+  };
+  const struct {
+    const wchar_t* phase;
+    int code;
+  } cases[] = {{L"finished", 0}, {L"cancelled", 0}, {L"failed", 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(toUtf8(c.phase));
+    for (const bool json : {false, true}) {
+      Server server({Server::reply(ipc::kOpStartScan), ended(c.phase)});
+      std::vector<std::wstring> args{L"scan", L"--wait", L"quick"};
+      if (json) args.insert(args.begin(), L"--json");
+      const Result r = runAgainst(server, args);
+      EXPECT_EQ(r.code, c.code) << r.out << r.err;
+      EXPECT_NE(r.out.find(toUtf8(c.phase)), std::string::npos) << r.out;
+    }
+  }
+}
+
+TEST_F(ZorvekctlServiceTest, SilentServiceTimesOutWithExitCode2) {
+  Server server({Server::silent()});
+  pipeOverride_.set(server.path());
+  ipc::ClientOptions client;
+  client.replyTimeoutMs = 300;
+  const Result r = run({L"status"}, client);
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.err, "zorvekctl: обмен со службой не удался: timed out waiting for the service\n");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "TestUtil.h"
 #include "common/Hash.h"
 #include "common/Text.h"
+#include "common/Version.h"
 #include "common/platform/File.h"
 #include "common/platform/Process.h"
 #include "common/platform/System.h"
@@ -38,6 +39,23 @@ class ZscanTest : public ::testing::Test {
   }
   test::TempDir dir_;
 };
+
+TEST_F(ZscanTest, HelpAndVersionGoToStandardOutput) {
+  const struct {
+    std::vector<std::wstring> args;
+    std::string text;
+  } cases[] = {{{L"--help"}, "zscan [--db FILE]... [--json] [--quiet] PATH..."},
+               {{L"-h"}, "zscan [--db FILE]... [--json] [--quiet] PATH..."},
+               {{L"--json", L"-h", L"x"}, "zscan [--db FILE]..."},
+               {{L"--version"}, std::string("zscan ") + kVersion + "\n"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(toUtf8(c.args[0]));
+    const Result r = run(c.args);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find(c.text), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "");
+  }
+}
 
 TEST_F(ZscanTest, UsageErrors) {
   for (const auto& args : std::vector<std::vector<std::wstring>>{
@@ -142,6 +160,29 @@ TEST_F(ZscanTest, JsonNumbersAndEscapes) {
   EXPECT_NE(json.find("\"reasons\":[\"bad \xEF\xBF\xBD byte\"]"), std::string::npos) << json;
   EXPECT_EQ(json.back(), '\n');
   EXPECT_EQ(json.find('\n'), json.size() - 1);
+}
+
+// A data folder that cannot be reached leaves the service's database out of reach: said once,
+// exit code 2, never an exception.
+TEST_F(ZscanTest, UnreachableDataFolderFailsWithExitCode2) {
+  const std::wstring target = write(L"x/plain.dll", "1");
+  const std::wstring file = write(L"not-a-folder", "x");
+  std::vector<std::wstring> folders{file + pathSeparator() + L"data"};
+  if (pathSeparator() == L'/') {
+    // Looking at a path through a loop of links fails with an error other than "not found".
+    std::error_code ec;
+    fs::create_directory_symlink(dir_.path() / "loop", dir_.path() / "loop", ec);
+    folders.push_back(pathToWide(dir_.path() / "loop" / "data"));
+  }
+  test::ScopedEnvironment dataDir(L"ZORVEK_DATA_DIR", std::nullopt);
+  for (const std::wstring& folder : folders) {
+    SCOPED_TRACE(toUtf8(folder));
+    ASSERT_TRUE(dataDir.set(folder));
+    const Result r = run({L"--quiet", target});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err.rfind("zscan: база сигнатур не загружена: папка данных недоступна (", 0), 0u)
+        << r.err;
+  }
 }
 
 // The built program: exit code and output through a real process.

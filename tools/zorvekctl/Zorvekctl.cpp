@@ -12,6 +12,7 @@
 #include "common/Messages.h"
 #include "common/Text.h"
 #include "common/ThreatLevel.h"
+#include "common/Version.h"
 #include "common/Settings.h"
 #include "common/client/ServiceClient.h"
 
@@ -26,10 +27,13 @@ const char kUsage[] =
     "            | quarantine list|restore ID|delete ID | config get | config set KEY=VALUE...\n"
     "            | reload | update live|self | firewall status | shutdown\n"
     "\n"
+    "  zorvekctl -h | --help | --version\n"
+    "\n"
     "  --json  ответ службы одним объектом JSON\n"
     "  ZORVEK_PIPE выбирает канал службы.\n"
     "\n"
-    "Код выхода: 0 - успех, 1 - служба ответила ошибкой, 2 - ошибка вызова или служба недоступна.\n";
+    "Код выхода: 0 - успех, 1 - служба ответила ошибкой, 2 - ошибка вызова, служба недоступна\n"
+    "или не ответила за 30 с, проверка (scan --wait) завершилась состоянием failed.\n";
 
 constexpr int kOk = 0, kServiceError = 1, kUsageError = 2;
 
@@ -120,7 +124,8 @@ std::optional<uint64_t> parseNumber(std::string_view v) {
 
 class Client {
  public:
-  Client(std::FILE* out, std::FILE* err, bool json) : out_(out), err_(err), json_(json) {}
+  Client(std::FILE* out, std::FILE* err, bool json, const ipc::ClientOptions& options)
+      : service_(options), out_(out), err_(err), json_(json) {}
 
   // One call of the service client, given without its error argument. On failure prints the
   // reason and sets `code`.
@@ -289,15 +294,17 @@ int cmdScan(Client& c, std::vector<std::string> words) {
                      percent(p.progress.bytesDone, p.progress.bytesTotal));
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
   }
+  // The scan could not run (no database, an error outside the walk): not a success.
+  const int code = p.progress.phase == L"failed" ? kUsageError : kOk;
   if (c.json()) {
     c.print(Json().str("state", toUtf8(p.progress.phase)).field("summary", summaryJson(p.summary))
                 .done());
-    return kOk;
+    return code;
   }
   c.endProgress();
   c.print("проверка завершена: " + toUtf8(p.progress.phase));
   printSummary(c, p.summary);
-  return kOk;
+  return code;
 }
 
 bool fetchDetections(Client& c, std::vector<ipc::DetectionRecord>& list) {
@@ -460,7 +467,7 @@ int cmdFirewall(Client& c, const std::vector<std::string>& words) {
 }  // namespace
 
 int runZorvekctl(const std::vector<std::wstring>& args, std::FILE* out, std::FILE* err,
-                 bool errIsTerminal) {
+                 bool errIsTerminal, const ipc::ClientOptions& client) {
   std::vector<std::string> words;
   for (size_t i = 1; i < args.size(); ++i) words.push_back(toUtf8(args[i]));
   bool json = false;
@@ -472,7 +479,11 @@ int runZorvekctl(const std::vector<std::wstring>& args, std::FILE* out, std::FIL
     put(words.empty() ? err : out, kUsage);
     return words.empty() ? kUsageError : kOk;
   }
-  Client c(out, err, json);
+  if (words[0] == "--version") {
+    put(out, std::string("zorvekctl ") + kVersion + "\n");
+    return kOk;
+  }
+  Client c(out, err, json, client);
   c.setTerminal(errIsTerminal);
   const std::string command = words[0];
   const std::vector<std::string> rest(words.begin() + 1, words.end());

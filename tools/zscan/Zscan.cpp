@@ -8,6 +8,8 @@
 #include "common/DataPaths.h"
 #include "common/SignatureDatabase.h"
 #include "common/Text.h"
+#include "common/Version.h"
+#include "common/platform/File.h"
 #include "service/FileScanner.h"
 #include "service/platform/ScanPlatform.h"
 
@@ -20,6 +22,7 @@ const char kUsage[] =
     "zscan - проверка файлов и папок ZORVEK Antivirus\n"
     "\n"
     "  zscan [--db FILE]... [--json] [--quiet] PATH...\n"
+    "  zscan -h | --help | --version\n"
     "\n"
     "  --db FILE  база сигнатур (можно несколько; по умолчанию - базы службы)\n"
     "  --json     по одной записи JSON на каждый проверенный файл\n"
@@ -76,6 +79,8 @@ struct Options {
   std::vector<std::wstring> paths;
   bool json = false;
   bool quiet = false;
+  bool help = false;
+  bool version = false;
 };
 
 bool parseArgs(const std::vector<std::wstring>& args, Options& o, std::string& error) {
@@ -98,6 +103,12 @@ bool parseArgs(const std::vector<std::wstring>& args, Options& o, std::string& e
       o.json = true;
     } else if (a == L"--quiet") {
       o.quiet = true;
+    } else if (a == L"-h" || a == L"--help") {
+      o.help = true;
+      return true;
+    } else if (a == L"--version") {
+      o.version = true;
+      return true;
     } else {
       error = "неизвестный параметр: " + toUtf8(a);
       return false;
@@ -166,11 +177,24 @@ int runZscan(const std::vector<std::wstring>& args, std::FILE* out, std::FILE* e
     put(err, "zscan: " + usageError + "\n\n" + kUsage);
     return 2;
   }
+  if (opt.help || opt.version) {
+    put(out, opt.help ? std::string(kUsage) : std::string("zscan ") + kVersion + "\n");
+    return 0;
+  }
 
   bool failed = false;
   auto database = std::make_shared<SignatureDatabase>();
   const auto loadStart = std::chrono::steady_clock::now();
-  if (opt.databases.empty()) {
+  std::string folderError;
+  const std::wstring folder = opt.databases.empty() ? dataFolder() : std::wstring();
+  if (opt.databases.empty() && (folder.empty() || !createDirectories(folder, &folderError))) {
+    // Without the data folder the live database is out of reach: a scan with the seed alone
+    // would look complete and be stale.
+    put(err, "zscan: база сигнатур не загружена: папка данных недоступна" +
+                 (folder.empty() ? std::string() : " (" + toUtf8(folder) + "): " + folderError) +
+                 "\n");
+    failed = true;
+  } else if (opt.databases.empty()) {
     std::wstring error;
     auto assembled = assembleServiceDatabase(seedDatabasePath(),
                                              dataFilePath(L"signatures.live.txt"), &error);

@@ -156,7 +156,11 @@ bool createDirectories(const std::wstring& path, std::string* error) {
   std::error_code ec;
   const std::filesystem::path p = toPath(path);
   std::filesystem::create_directories(p, ec);
-  if (std::filesystem::is_directory(p)) return true;
+  // A path that cannot even be looked at (a loop of links, a folder we may not enter) must fail
+  // here rather than throw.
+  std::error_code statEc;
+  if (std::filesystem::is_directory(p, statEc)) return true;
+  if (!ec) ec = statEc;
   if (error) *error = "cannot create folder: " + (ec ? ec.message() : std::string("not a folder"));
   return false;
 }
