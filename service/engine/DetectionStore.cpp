@@ -79,16 +79,28 @@ std::vector<DetectionRecord> DetectionStore::scanDetections() const {
 }
 
 void DetectionStore::addRealTime(DetectionRecord record) {
-  std::lock_guard lock(mutex_);
-  realTime_.push_back(record);
-  eraseByPath(undecided_, record.path);
-  undecided_.push_back(std::move(record));
+  bool warn = false;
+  {
+    std::lock_guard lock(mutex_);
+    realTime_.push_back(record);
+    eraseByPath(undecided_, record.path);
+    undecided_.push_back(std::move(record));
+    // With no client asking, the oldest go first: the newest detections matter most.
+    if (realTime_.size() > kMaxRealTimeDetections) {
+      realTime_.erase(realTime_.begin());
+      warn = !realTimeFull_;
+      realTimeFull_ = true;
+    }
+    if (undecided_.size() > kMaxRealTimeDetections) undecided_.erase(undecided_.begin());
+  }
+  if (warn) logWarning("real-time detections list full");
 }
 
 std::vector<DetectionRecord> DetectionStore::takeRealTime() {
   std::lock_guard lock(mutex_);
   std::vector<DetectionRecord> out;
   out.swap(realTime_);
+  realTimeFull_ = false;
   return out;
 }
 
@@ -99,6 +111,10 @@ void DetectionStore::returnRealTime(std::vector<DetectionRecord> records) {
   });
   realTime_.insert(realTime_.begin(), std::make_move_iterator(records.begin()),
                    std::make_move_iterator(records.end()));
+  if (realTime_.size() > kMaxRealTimeDetections) {
+    realTime_.erase(realTime_.begin(), realTime_.end() - static_cast<std::ptrdiff_t>(
+                                                             kMaxRealTimeDetections));
+  }
 }
 
 bool DetectionStore::reported(const std::wstring& path, DetectionRecord& record,

@@ -151,6 +151,35 @@ TEST(DetectionStoreTest, ScanListStopsAtItsLimitAndSaysSoOnce) {
   EXPECT_EQ(warnings, 2u);  // once per scan
 }
 
+// Nobody asking for real-time detections must not grow the lists without bound: the newest stay.
+TEST(DetectionStoreTest, RealTimeListsKeepTheNewestAtTheirLimit) {
+  test::TempDir dir;
+  const std::wstring log = dir.file(L"zorvek.log");
+  Logger::instance().open(log);
+  DetectionStore store;
+  const auto path = [](size_t i) { return L"/rt/" + std::to_wstring(i); };
+  constexpr size_t kExtra = 20;
+  for (size_t i = 0; i < kMaxRealTimeDetections + kExtra; ++i) store.addRealTime(record(path(i)));
+  std::vector<DetectionRecord> taken = store.takeRealTime();
+  ASSERT_EQ(taken.size(), kMaxRealTimeDetections);
+  EXPECT_EQ(taken.front().path, path(kExtra));
+  EXPECT_EQ(taken.back().path, path(kMaxRealTimeDetections + kExtra - 1));
+  DetectionRecord r;
+  EXPECT_FALSE(store.reported(path(kExtra - 1), r));
+  EXPECT_TRUE(store.reported(path(kExtra), r));
+  // Handing back more than fits keeps the bound too, dropping the oldest.
+  store.addRealTime(record(L"/new"));
+  store.returnRealTime(std::move(taken));
+  taken = store.takeRealTime();
+  ASSERT_EQ(taken.size(), kMaxRealTimeDetections);
+  EXPECT_EQ(taken.back().path, L"/new");
+  Logger::instance().close();
+  const std::string text = test::readFile(log);
+  EXPECT_NE(text.find("[WRN] real-time detections list full\n"), std::string::npos);
+  EXPECT_EQ(text.find("[WRN] real-time detections list full\n"),
+            text.rfind("[WRN] real-time detections list full\n"));
+}
+
 TEST(DetectionStoreTest, UndeliveredRealTimeDetectionsWaitAheadOfNewerOnes) {
   DetectionStore store;
   for (const wchar_t* p : {L"/a", L"/b", L"/c"}) store.addRealTime(record(p));
