@@ -98,7 +98,13 @@ class AppendFile {
   // Opens or creates the file; `created` tells whether this call created it.
   bool open(const std::wstring& path, bool* created = nullptr, std::string* error = nullptr);
   // One write of all the bytes under the writers' lock; no buffering.
-  bool write(const void* data, size_t size);
+  bool write(const void* data, size_t size) {
+    if (!isOpen()) return false;
+    const bool locked = lock();
+    const bool ok = writeLocked(data, size);
+    if (locked) unlock();
+    return ok;
+  }
 
   // The writers' lock: a byte-range lock far beyond any real end of the file, so it keeps
   // neither readers nor the contents locked. Writers hold it while they append; a writer that

@@ -312,14 +312,6 @@ bool AppendFile::writeLocked(const void* data, size_t size) {
   return isOpen() && writeAll(static_cast<int>(handle_), static_cast<const char*>(data), size);
 }
 
-bool AppendFile::write(const void* data, size_t size) {
-  if (!isOpen()) return false;
-  const bool locked = lock();
-  const bool ok = writeLocked(data, size);
-  if (locked) unlock();
-  return ok;
-}
-
 bool AppendFile::isAt(const std::wstring& path) const {
   struct stat mine{}, there{};
   return isOpen() && ::fstat(static_cast<int>(handle_), &mine) == 0 &&

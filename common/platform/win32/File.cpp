@@ -252,14 +252,6 @@ bool AppendFile::writeLocked(const void* data, size_t size) {
   return isOpen() && writeAll(asHandle(handle_), static_cast<const char*>(data), size);
 }
 
-bool AppendFile::write(const void* data, size_t size) {
-  if (!isOpen()) return false;
-  const bool locked = lock();
-  const bool ok = writeLocked(data, size);
-  if (locked) unlock();
-  return ok;
-}
-
 bool AppendFile::isAt(const std::wstring& path) const {
   if (!isOpen()) return false;
   // No data access: opening never conflicts with how others share the file.
