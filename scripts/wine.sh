@@ -15,4 +15,17 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     fi
   ) 9>"$WINEPREFIX.lock"
 fi
+# The first Wine program of a session starts the prefix's system processes (services.exe,
+# winedevice.exe, rpcss.exe...), which inherit its standard handles and live until the session
+# ends. A caller capturing that program's output through a pipe, as $(...) does, would then wait
+# for the end of the session, which a running service postpones indefinitely. So when no session
+# runs, start one with those handles detached (a running server makes wineserver exit with 2).
+server="$(dirname "$loader")/wineserver"
+[ -x "$server" ] || server=$(command -v wineserver || echo wineserver)
+(
+  flock 9
+  if "$server" 9>&- </dev/null >/dev/null 2>&1; then
+    "$loader" wineboot 9>&- </dev/null >/dev/null 2>&1 || true
+  fi
+) 9>"$WINEPREFIX.lock"
 exec "$loader" "$@"
