@@ -226,19 +226,27 @@ TEST_F(PipeFixture, ClientSeesAServerThatClosesInsteadOfReplying) {
   }
 }
 
+// Serves one request as Shutdown is served: the reply, then the end of the session straight
+// away. `stopping`: the request stopped the server, so its stop event is set and the linger is
+// given nothing to cut it short.
+std::future<void> serveLastReply(PipeServer& server, Event& stop, std::string reply,
+                                 bool stopping) {
+  return std::async(std::launch::async, [&server, &stop, reply = std::move(reply), stopping] {
+    PipeHandle client;
+    if (server.accept(stop, client) != PipeServer::Accept::Connected) return;
+    uint32_t opcode = 0;
+    std::string payload;
+    if (!readFrame(client, stop, opcode, payload)) return;
+    if (!writeFrame(client, stop, opcode, reply)) return;
+    if (stopping) stop.set();
+    server.finish(client, stopping ? nullptr : &stop);
+  });
+}
+
 TEST_F(PipeFixture, LastReplySurvivesTheEndOfTheSession) {
   PipeServer server(path_);
   ASSERT_TRUE(server.listen());
-  auto served = std::async(std::launch::async, [&] {
-    PipeHandle client;
-    if (server.accept(stop_, client) != PipeServer::Accept::Connected) return;
-    uint32_t opcode = 0;
-    std::string payload;
-    if (!readFrame(client, stop_, opcode, payload)) return;
-    // As after Shutdown: reply, then end the session straight away.
-    if (!writeFrame(client, stop_, opcode, std::string(3 * kTransferChunk, 's'))) return;
-    server.finish(client, &stop_);
-  });
+  auto served = serveLastReply(server, stop_, std::string(3 * kTransferChunk, 's'), false);
   // The reply is larger than the pipe's buffer, so its tail is still in flight when the
   // session ends.
   std::string error;
@@ -258,16 +266,7 @@ TEST_F(PipeFixture, LastReplySurvivesTheEndOfTheSession) {
 TEST_F(PipeFixture, LingerOfAStoppingSessionWaitsForALateReader) {
   PipeServer server(path_);
   ASSERT_TRUE(server.listen());
-  auto served = std::async(std::launch::async, [&] {
-    PipeHandle client;
-    if (server.accept(stop_, client) != PipeServer::Accept::Connected) return;
-    uint32_t opcode = 0;
-    std::string payload;
-    if (!readFrame(client, stop_, opcode, payload)) return;
-    if (!writeFrame(client, stop_, opcode, "")) return;
-    stop_.set();
-    server.finish(client, nullptr);
-  });
+  auto served = serveLastReply(server, stop_, "", true);
   std::string error;
   PipeHandle pipe = connectPipe(path_, &error);
   ASSERT_TRUE(pipe) << error;
