@@ -88,9 +88,16 @@ bool LogFile::rotate(WritersLock& lock) {
   const std::wstring older = rotatedLogPath(path_);
   unsigned long err = 0;
   if (!moveFile(path_, older, &err)) {
-    // Windows refuses to replace an older log that someone still holds open; a deleted one
-    // frees its name at once where the system deletes the POSIX way.
-    removeFile(older);
+    // Windows refuses to replace an older log that someone still holds open (a writer that has
+    // not followed yet, the crash writer's spare handle), and deleting it keeps its name until
+    // the last holder lets go. Renaming it aside under a name of its own frees the name at once;
+    // the aside file is then deleted, for good once nobody holds it.
+    const std::wstring aside = older + L"." + std::to_wstring(++asideCount_) + L".old";
+    if (moveFile(older, aside)) {
+      removeFile(aside);
+    } else {
+      removeFile(older);
+    }
     if (!moveFile(path_, older, &err)) {
       rotationError_ = "cannot rename " + toUtf8(path_) + " (error " + std::to_string(err) + ")";
       return false;

@@ -42,6 +42,7 @@ class LogFile {
   uint64_t rotateAt_ = 0;
   uint64_t nextAttemptAt_ = 0;  // after a failed rename, try again once the file grew this big
   std::string rotationError_;
+  uint64_t asideCount_ = 0;  // names the older logs moved aside to be deleted
 };
 
 // The older log that rotation keeps: <path>.1.

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <future>
 #include <map>
 #include <sstream>
+#include <vector>
 
 #include "TestUtil.h"
 #include "common/Text.h"
@@ -273,6 +275,30 @@ TEST(LoggerTest, ManyRotationsLeaveWholeLinesAndBoundedFiles) {
     SCOPED_TRACE(tag);
     EXPECT_TRUE(std::is_sorted(lines.begin(), lines.end()));
   }
+}
+
+// A holder of the older log (a writer that has not followed yet, the crash writer's spare
+// handle) must not stop later rotations, nor leave files behind once it lets go.
+TEST(LoggerTest, RotationReplacesAnOlderLogThatIsStillOpen) {
+  test::TempDir dir;
+  const std::wstring path = dir.file(L"zorvek.log");
+  test::writeFile(rotatedLogPath(path), kBom + "old\n");
+  AppendFile holder;
+  ASSERT_TRUE(holder.open(rotatedLogPath(path)));
+  LogFile log;
+  ASSERT_TRUE(log.open(path, 1024));
+  int rotations = 0;
+  for (unsigned long i = 0; i < 200 && rotations < 2; ++i)
+    rotations += log.append(formatLogLine({}, kLogInfo, test::helperLogMessage("R", i))) ==
+                 LogFile::Appended::Rotated;
+  EXPECT_EQ(rotations, 2) << log.rotationError();
+  holder.close();
+  log.close();
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"zorvek.log", "zorvek.log.1"}));
 }
 
 TEST(LoggerTest, CrashRecordFollowsARotation) {
