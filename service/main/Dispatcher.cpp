@@ -7,6 +7,7 @@
 #include "common/Logger.h"
 #include "common/Messages.h"
 #include "common/Text.h"
+#include "service/firewall/FirewallRules.h"
 #include "service/main/Convert.h"
 
 namespace zorvek::svc {
@@ -172,6 +173,11 @@ bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload,
           !ipc::decodeStringPayload(payload, argument))
         return fail(error, "malformed firewall payload");
       if (!options_.firewall.request) return fail(error, "firewall control is not built yet");
+      // The firewall acts with the service's rights: only a client that has them may change it.
+      if (!privileged()) {
+        reply = ipc::encodeFirewallReply({false, fw::resultText(fw::kAccessDenied)});
+        return true;
+      }
       reply = ipc::encodeFirewallReply(options_.firewall.request(opcode, argument));
       return true;
     }

@@ -26,6 +26,17 @@ for line in "служба отвечает" "  версия:      1.2.0" "  за
   grep -qF -- "$line" <<<"$out" || fail "--ping lacks '$line': $out"
 done
 
+# The firewall status through Wine's own firewall objects, which answer E_NOTIMPL: every part
+# that cannot be read becomes an "error," line, and the service stays up.
+out=$("$run" "$build/bin/ZorvekService.exe" --fw 2>&1)
+code=$?
+[ "$code" = 0 ] || fail "--fw exit $code: $out"
+for line in "error,не удалось прочитать профиль domain: код 0x80004001" \
+            "error,не удалось перечислить правила: код 0x80004001" "blockin,off"; do
+  grep -qF -- "$line" <<<"$out" || fail "--fw lacks '$line': $out"
+done
+out=$("$run" "$build/bin/ZorvekService.exe" --ping 2>&1) || fail "no answer after --fw: $out"
+
 t0=$(date +%s%N)
 "$run" sc stop ZorvekService >/dev/null 2>&1 || fail "sc stop"
 for _ in $(seq 50); do [ "$(state)" = STOPPED ] && break; sleep 0.1; done

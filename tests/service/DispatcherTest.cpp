@@ -45,6 +45,10 @@ class DispatcherTest : public ::testing::Test {
       if (firewallThrows_) throw std::runtime_error("boom");
       return "profiles: on";
     };
+    options.firewall.request = [this](uint32_t opcode, const std::string& argument) {
+      firewallRequests_.push_back(std::to_string(opcode) + " " + argument);
+      return ipc::FirewallReply{opcode != ipc::kOpFirewallRemoveRules, "answer " + argument};
+    };
     dispatcher_ = std::make_unique<Dispatcher>(*engine_, options);
   }
   void TearDown() override {
@@ -85,6 +89,7 @@ class DispatcherTest : public ::testing::Test {
   std::unique_ptr<Dispatcher> dispatcher_;
   int stopRequests_ = 0;
   bool firewallThrows_ = false;
+  std::vector<std::string> firewallRequests_;
 };
 
 TEST_F(DispatcherTest, RefusedRequestsGiveTheirErrorTexts) {
@@ -104,7 +109,6 @@ TEST_F(DispatcherTest, RefusedRequestsGiveTheirErrorTexts) {
       {ipc::kOpQuarantineRestore, ipc::encodeU64Payload(42), "record not found"},
       {ipc::kOpSetConfig, "\x01\x00\x00", "malformed SetConfig payload"},
       {ipc::kOpFirewallSetProfile, "xy", "malformed firewall payload"},
-      {ipc::kOpFirewallAppRule, ipc::encodeStringPayload("rule"), "firewall control is not built yet"},
       {ipc::kOpLiveUpdate, "", "live update is not built yet"},
       {ipc::kOpSelfUpdate, "", "self-update is not built yet"},
       {ipc::kOpShutdown, "", "access denied"},
@@ -127,6 +131,48 @@ TEST_F(DispatcherTest, HandlerExceptionBecomesInternalError) {
   const Reply r = call(ipc::kOpFirewallStatus);
   EXPECT_EQ(r.opcode, ipc::kOpFirewallStatus);
   EXPECT_EQ(r.payload, "profiles: on");  // raw text, no length prefix
+}
+
+// Status is for everybody; changes act with the service's rights, so they need a client that has
+// them. The payload is checked first either way.
+TEST_F(DispatcherTest, FirewallChangesOnlyFromPrivilegedClient) {
+  const std::string denied = ipc::encodeFirewallReply(
+      {false, "требуются права администратора (код 0x80070005)"});
+  const struct {
+    uint32_t opcode;
+    std::string payload;
+    const char* forwarded;
+    ipc::FirewallReply reply;
+  } cases[] = {
+      {ipc::kOpFirewallSetProfile, ipc::encodeStringPayload("private,0"), "17 private,0",
+       {true, "answer private,0"}},
+      {ipc::kOpFirewallBlockInbound, ipc::encodeStringPayload("1"), "18 1", {true, "answer 1"}},
+      {ipc::kOpFirewallAppRule, ipc::encodeStringPayload("allow|in|C:\\a.exe"),
+       "19 allow|in|C:\\a.exe", {true, "answer allow|in|C:\\a.exe"}},
+      {ipc::kOpFirewallAppRule, "", "19 ", {true, "answer "}},
+      {ipc::kOpFirewallRemoveRules, "", "20 ", {false, "answer "}},
+      {ipc::kOpFirewallRemoveRules, "ignored, not even a string", "20 ", {false, "answer "}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.forwarded);
+    firewallRequests_.clear();
+    Reply r = call(c.opcode, c.payload, false);
+    EXPECT_EQ(r.opcode, c.opcode);
+    EXPECT_EQ(r.payload, denied);
+    EXPECT_TRUE(firewallRequests_.empty());
+    r = call(c.opcode, c.payload, true);
+    EXPECT_EQ(r.opcode, c.opcode);
+    EXPECT_EQ(r.payload, ipc::encodeFirewallReply(c.reply));
+    EXPECT_EQ(firewallRequests_, std::vector<std::string>{c.forwarded});
+  }
+  int asked = 0;
+  const Reply status = dispatcher_->handle(ipc::kOpFirewallStatus, {}, [&asked] {
+    ++asked;
+    return false;
+  });
+  EXPECT_EQ(status.payload, "profiles: on");
+  EXPECT_EQ(asked, 0);
+  EXPECT_EQ(errorOf(call(ipc::kOpFirewallBlockInbound, "\x05", false)), "malformed firewall payload");
 }
 
 TEST_F(DispatcherTest, ShutdownOnlyFromPrivilegedClient) {
