@@ -104,6 +104,10 @@ expect 0 firewall -- "$ctl" firewall status
 contains firewall "$fw_unavailable"
 expect 0 fw-mode -- "$svc" --fw
 contains fw-mode "error,$fw_unavailable"
+expect 0 "firewall json" -- "$ctl" --json firewall status
+contains "firewall json" "\"errors\":[\"$fw_unavailable\"]"
+expect 1 "firewall change" -- "$ctl" firewall profile private on
+contains "firewall change" "$fw_unavailable"
 expect 2 usage -- "$ctl" frobnicate
 expect 0 "scan memory" -- "$ctl" scan --wait memory
 
@@ -113,6 +117,14 @@ if [ -n "$as_other" ]; then
   expect 1 "quarantine folder by another user" -- $as_other "$ctl" config set QuarantineDir=/tmp/elsewhere
   contains "quarantine folder by another user" "access denied"
   expect 0 "switches by another user" -- $as_other "$ctl" config set ScanRemovable=1
+  # The service would change the firewall with its own rights: not for somebody without them.
+  for change in "profile public off" "block-inbound on" "allow /tmp/app.exe" "block /tmp/app.exe" \
+                remove; do
+    expect 1 "firewall $change by another user" -- $as_other "$ctl" firewall $change
+    contains "firewall $change by another user" "требуются права администратора (код 0x80070005)"
+  done
+  expect 0 "firewall status by another user" -- $as_other "$ctl" firewall status
+  contains "firewall status by another user" "$fw_unavailable"
   expect 0 "still running" -- "$ctl" status
 else
   echo "note: not root, the refusals for another user are not exercised"
