@@ -169,8 +169,10 @@ bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload,
     case ipc::kOpFirewallAppRule:
     case ipc::kOpFirewallRemoveRules: {
       std::string argument;
+      // Exactly one string: trailing bytes mean a client that speaks another format.
       if (opcode != ipc::kOpFirewallRemoveRules && !payload.empty() &&
-          !ipc::decodeStringPayload(payload, argument))
+          (!ipc::decodeStringPayload(payload, argument) ||
+           payload.size() != sizeof(uint32_t) + argument.size()))
         return fail(error, "malformed firewall payload");
       if (!options_.firewall.request) return fail(error, "firewall control is not built yet");
       // The firewall acts with the service's rights: only a client that has them may change it.

@@ -172,7 +172,33 @@ TEST_F(DispatcherTest, FirewallChangesOnlyFromPrivilegedClient) {
   });
   EXPECT_EQ(status.payload, "profiles: on");
   EXPECT_EQ(asked, 0);
-  EXPECT_EQ(errorOf(call(ipc::kOpFirewallBlockInbound, "\x05", false)), "malformed firewall payload");
+}
+
+// A payload that is not exactly one string never reaches the firewall, whoever sends it.
+TEST_F(DispatcherTest, MalformedFirewallPayloadsAreRefused) {
+  const std::string one = ipc::encodeStringPayload("1");
+  const struct {
+    const char* what;
+    std::string payload;
+  } cases[] = {
+      {"length cut short", std::string("\x05", 1)},
+      {"length past the end", std::string("\x0a\x00\x00\x00", 4) + "abc"},
+      {"huge length", std::string("\xff\xff\xff\xff", 4) + "xyz"},
+      {"bytes after the string", one + "!"},
+      {"two strings", one + one},
+  };
+  for (const uint32_t opcode :
+       {ipc::kOpFirewallSetProfile, ipc::kOpFirewallBlockInbound, ipc::kOpFirewallAppRule}) {
+    for (const auto& c : cases) {
+      for (const bool privileged : {false, true}) {
+        SCOPED_TRACE(std::to_string(opcode) + " " + c.what + (privileged ? " privileged" : ""));
+        const Reply r = call(opcode, c.payload, privileged);
+        EXPECT_EQ(errorOf(r), "malformed firewall payload");
+        EXPECT_FALSE(r.endSession);
+      }
+    }
+  }
+  EXPECT_TRUE(firewallRequests_.empty());
 }
 
 TEST_F(DispatcherTest, ShutdownOnlyFromPrivilegedClient) {
