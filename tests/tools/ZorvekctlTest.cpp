@@ -69,6 +69,8 @@ TEST_F(ZorvekctlTest, UsageErrorsAndAnUnreachableServiceExit2) {
       {L"firewall", L"block-inbound"},
       {L"firewall", L"allow"},
       {L"firewall", L"block", L"a.exe", L"b.exe"},
+      {L"firewall", L"block", L"a.exe", L"In"},
+      {L"firewall", L"allow", L"a.exe", L"out", L"in"},
       {L"firewall", L"remove", L"all"},
       {L"config"},
       {L"status"},
@@ -282,6 +284,12 @@ TEST_F(ZorvekctlServiceTest, FirewallChangesSendTheRequestTexts) {
        ipc::encodeStringPayload("allow|in|" + programUtf8), "разрешено: " + programUtf8 + "\n"},
       {{L"block", program}, ipc::kOpFirewallAppRule,
        ipc::encodeStringPayload("block|in|" + programUtf8), "заблокировано: " + programUtf8 + "\n"},
+      {{L"block", program, L"both"}, ipc::kOpFirewallAppRule,
+       ipc::encodeStringPayload("block|both|" + programUtf8),
+       "заблокировано: " + programUtf8 + " (входящие и исходящие)\n"},
+      {{L"allow", program, L"out"}, ipc::kOpFirewallAppRule,
+       ipc::encodeStringPayload("allow|out|" + programUtf8),
+       "разрешено: " + programUtf8 + " (исходящие)\n"},
       {{L"remove"}, ipc::kOpFirewallRemoveRules, "", "правила ZORVEK удалены\n"},
   };
   for (const auto& c : cases) {

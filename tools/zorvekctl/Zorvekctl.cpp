@@ -27,7 +27,7 @@ const char kUsage[] =
     "            | quarantine list|restore ID|delete ID | config get | config set KEY=VALUE...\n"
     "            | reload | update live|self | shutdown\n"
     "            | firewall status|remove | firewall profile domain|private|public on|off\n"
-    "            | firewall block-inbound on|off | firewall allow|block PROGRAM\n"
+    "            | firewall block-inbound on|off | firewall allow|block PROGRAM [in|out|both]\n"
     "\n"
     "  --json  ответ службы одним объектом JSON\n"
     "  ZORVEK_PIPE выбирает канал службы.\n"
@@ -497,7 +497,8 @@ void printFirewall(Client& c, const fw::FirewallStatus& s) {
 int cmdFirewall(Client& c, const std::vector<std::string>& words) {
   const auto usage = [&c] {
     c.fail(kUsageError, "firewall status|remove | firewall profile domain|private|public on|off"
-                        " | firewall block-inbound on|off | firewall allow|block PROGRAM");
+                        " | firewall block-inbound on|off"
+                        " | firewall allow|block PROGRAM [in|out|both]");
     return c.code();
   };
   const std::string what = words.empty() ? "" : words[0];
@@ -525,12 +526,16 @@ int cmdFirewall(Client& c, const std::vector<std::string>& words) {
     if (!c.request(&ipc::ServiceClient::firewallBlockInbound, *on ? "1" : "0", reply))
       return c.code();
     done = *on ? "входящие подключения блокируются" : "блокировка входящих снята";
-  } else if ((what == "allow" || what == "block") && words.size() == 2) {
-    // Inbound, as the desktop program asks for it.
+  } else if ((what == "allow" || what == "block") && (words.size() == 2 || words.size() == 3)) {
+    // Inbound unless told otherwise, as the desktop program asks for it.
+    const std::string direction = words.size() == 3 ? words[2] : "in";
+    if (direction != "in" && direction != "out" && direction != "both") return usage();
     const std::string program = toUtf8(absolutePath(words[1]));
-    if (!c.request(&ipc::ServiceClient::firewallAppRule, what + "|in|" + program, reply))
+    if (!c.request(&ipc::ServiceClient::firewallAppRule, what + "|" + direction + "|" + program,
+                   reply))
       return c.code();
     done = (what == "allow" ? "разрешено: " : "заблокировано: ") + program;
+    if (direction != "in") done += direction == "out" ? " (исходящие)" : " (входящие и исходящие)";
   } else if (what == "remove" && words.size() == 1) {
     if (!c.request(&ipc::ServiceClient::firewallRemoveRules, reply)) return c.code();
     done = "правила ZORVEK удалены";
