@@ -177,6 +177,7 @@ bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload,
       if (!options_.firewall.request) return fail(error, "firewall control is not built yet");
       // The firewall acts with the service's rights: only a client that has them may change it.
       if (!privileged()) {
+        logWarning("firewall change refused: the client is not privileged");
         reply = ipc::encodeFirewallReply({false, fw::resultText(fw::kAccessDenied)});
         return true;
       }

@@ -172,6 +172,10 @@ TEST_F(DispatcherTest, FirewallChangesOnlyFromPrivilegedClient) {
   });
   EXPECT_EQ(status.payload, "profiles: on");
   EXPECT_EQ(asked, 0);
+  const std::string log = test::readFile(data_ + pathSeparator() + L"zorvek.log");
+  EXPECT_NE(log.find("[WRN] firewall change refused: the client is not privileged"),
+            std::string::npos)
+      << log;
 }
 
 // A payload that is not exactly one string never reaches the firewall, whoever sends it.
