@@ -120,8 +120,9 @@ TEST(PollTest, AFailedProgressKeepsThePreviousValues) {
   ServiceView view;
   view.connected = view.settingsLoaded = true;
   poll(rc.client, view, prompts);
-  poll(rc.client, view, prompts);
   EXPECT_TRUE(view.status.scanRunning);
+  poll(rc.client, view, prompts);
+  EXPECT_FALSE(view.status.scanRunning);  // hello's own flag stands
   EXPECT_EQ(view.progress.filesDone, 5u);
   EXPECT_EQ(view.pendingThreats.size(), 1u);
 }

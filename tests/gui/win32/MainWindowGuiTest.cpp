@@ -198,7 +198,6 @@ TEST_F(MainWindowGuiTest, DrawsTheShellAndFollowsNavigationAndTheTrayMenu) {
       }
     EXPECT_GT(countUnlike(image, title, kBackground), 40) << "the title left no pixels";
   }
-  captureAs("navigation");
 
   // The tray: the icon is registered in green, and its menu drives the window.
   EXPECT_TRUE(trayIconExists());
