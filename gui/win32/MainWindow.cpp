@@ -1,11 +1,14 @@
 #include "gui/win32/MainWindow.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "common/Text.h"
 #include "gui/model/Headline.h"
+#include "gui/model/PageCommands.h"
 #include "gui/model/Poll.h"
+#include "gui/win32/ThreatDialog.h"
 #include "gui/win32/toolkit/Toolkit.h"
 
 namespace zorvek::gui {
@@ -21,9 +24,6 @@ constexpr int kNavRadius = 16;
 
 const wchar_t* const kNavLabels[kPageCount] = {L"Обзор", L"Проверка", L"Карантин", L"Настройки",
                                                L"Брандмауэр"};
-const wchar_t* const kPageTitles[kPageCount] = {L"Обзор", L"Проверка компьютера", L"Карантин",
-                                                L"Настройки",
-                                                L"Брандмауэр Windows — управление ZORVEK"};
 
 bool contains(const RECT& r, POINT p) { return PtInRect(&r, p) != FALSE; }
 
@@ -83,7 +83,7 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
       if (wParam == kPollTimer) {
         runPoll();
-        if (page_ == Page::Quarantine) (void)client_.quarantineList(view_.quarantine);
+        if (page_.page == Page::Quarantine) (void)client_.quarantineList(view_.quarantine);
       }
       return 0;
     case WM_CLOSE:
@@ -109,6 +109,9 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_MOUSEMOVE:
       onMouseMove({static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
+      return 0;
+    case WM_MOUSEWHEEL:
+      onMouseWheel(GET_WHEEL_DELTA_WPARAM(wParam));
       return 0;
     case WM_LBUTTONDOWN:
       onLeftButtonDown({static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
@@ -156,22 +159,28 @@ void MainWindow::runPoll() {
   polling_ = false;
   tray_.setTip(headlineText(headlineFor(view_)));
   InvalidateRect(hwnd_, nullptr, FALSE);
+  // Outside the guard: the dialog's loop keeps the timer's polls running, and the step itself
+  // does nothing while its dialog is open.
+  threatStep(client_, view_, prompts_, *this, dialogOpen_);
 }
 
+bool MainWindow::windowVisible() { return IsWindowVisible(hwnd_) != FALSE; }
+
+int MainWindow::askDecision(const ipc::ThreatRecord& threat) { return showThreatDialog(hwnd_, threat); }
+
+void MainWindow::balloon(const std::string& title, const std::string& text) { tray_.balloon(title, text); }
+
+void MainWindow::setTrayGreen(bool green) { tray_.show(green); }
+
+void MainWindow::repaint() { InvalidateRect(hwnd_, nullptr, FALSE); }
+
 void MainWindow::showPage(Page page) {
-  page_ = page;
-  if (page == Page::Quarantine) {
+  if (page != page_.page) page_.quarantineFirst = 0;
+  page_.page = page;
+  if (page == Page::Quarantine)
     (void)client_.quarantineList(view_.quarantine);
-  } else if (page == Page::Firewall) {
-    std::string text, error;
-    view_.firewallError.clear();
-    if (client_.firewallStatus(text, &error)) {
-      view_.firewall = fw::parseFirewallStatus(text);
-      view_.firewallError = view_.firewall.firstError();
-    } else {
-      view_.firewallError = error;
-    }
-  }
+  else if (page == Page::Firewall)
+    refreshFirewall(client_, view_);
   InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
@@ -206,11 +215,70 @@ void MainWindow::runCommand(int command) {
       case kCmdAutostart:
         (void)registerAutostart();
         break;
+      case kCmdUpdateSignatures:
+        (void)updateSignatures(client_, prompts_);
+        break;
+      case kCmdLiveUpdate:
+        (void)startLiveUpdate(client_, view_, prompts_);
+        break;
+      case kCmdProgramUpdate:
+        (void)programUpdate(client_, view_, prompts_, openWithShell);
+        break;
+      case kCmdSaveSettings:
+        (void)saveSettings(client_, view_, prompts_);
+        break;
       default:
-        return;  // not a command of this window
+        if (!runPageCommand(command)) return;  // not a command of this window
+        break;
     }
   }
   runPoll();
+}
+
+bool MainWindow::runPageCommand(int command) {
+  if (isQuarantineRowId(command)) {
+    quarantineRowCommand(client_, view_, prompts_, command, page_.quarantineFirst);
+  } else if (command == kQuarantinePageUp || command == kQuarantinePageDown) {
+    const auto rows = static_cast<long long>(std::max<size_t>(1, page_.quarantineVisible));
+    scrollQuarantine(command == kQuarantinePageUp ? -rows : rows);
+    return true;
+  } else if (editSetting(view_, command)) {
+    // Sent by "Сохранить".
+  } else {
+    switch (command) {
+      case kCmdFirewallToggle: toggleFirewall(client_, view_); break;
+      case kCmdFirewallBlockInbound: toggleBlockInbound(client_, view_); break;
+      case kCmdFirewallAllowProgram:
+      case kCmdFirewallBlockProgram: {
+        const bool allow = command == kCmdFirewallAllowProgram;
+        if (!view_.connected) break;
+        const std::wstring program =
+            chooseProgram(hwnd_, allow ? L"Разрешить программу" : L"Заблокировать программу");
+        addProgramRule(client_, view_, allow, program);
+        break;
+      }
+      case kCmdFirewallRemoveRules: removeFirewallRules(client_, view_, prompts_); break;
+      default: return false;
+    }
+  }
+  InvalidateRect(hwnd_, nullptr, FALSE);
+  return true;
+}
+
+void MainWindow::scrollQuarantine(long long rows) {
+  const size_t first =
+      scrollRows(page_.quarantineFirst, rows, view_.quarantine.size(), std::max<size_t>(1, page_.quarantineVisible));
+  if (first == page_.quarantineFirst) return;
+  page_.quarantineFirst = first;
+  // The buttons under the mouse now belong to other entries.
+  hoverButton_ = -1;
+  InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+void MainWindow::onMouseWheel(int delta) {
+  if (page_.page != Page::Quarantine) return;
+  // Three rows per notch, as the system scrolls lists.
+  scrollQuarantine(-static_cast<long long>(delta) * 3 / WHEEL_DELTA);
 }
 
 void MainWindow::runTrayCommand(int command) {
@@ -315,7 +383,8 @@ void MainWindow::paint(HDC target) {
   ui::fillRect(dc, client, ui::kBackground);
   const int sidebarRight = std::min<int>(client.right, ui::px(kSidebarWidth));
   paintSidebar(dc, {client.left, client.top, sidebarRight, client.bottom});
-  paintPage(dc, {sidebarRight, client.top, client.right, client.bottom});
+  page_.hover = hoverButton_;
+  paintPage(dc, {sidebarRight, client.top, client.right, client.bottom}, view_, page_, buttons_);
 }
 
 void MainWindow::paintSidebar(HDC dc, const RECT& area) {
@@ -330,7 +399,7 @@ void MainWindow::paintSidebar(HDC dc, const RECT& area) {
     const int top = kNavTop + i * (kNavHeight + kNavGap);
     const RECT item = pxRect(kNavLeft, top, kSidebarWidth - kNavRight, top + kNavHeight);
     navigation_.push_back({item, pageCommand(page)});
-    const bool selected = page == page_;
+    const bool selected = page == page_.page;
     if (selected) {
       fillRoundGradient(dc, item, px(kNavRadius), kNavSelectedTop, kNavSelectedBottom);
       fillRect(dc, {area.left, item.top, area.left + px(3), item.bottom}, kNavSelectedBar);
@@ -356,34 +425,6 @@ void MainWindow::paintSidebar(HDC dc, const RECT& area) {
   box.right = area.right - px(16);
   drawText(dc, box, headline, f, view_.connected ? kNavText : RGB(255, 196, 120),
            DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
-}
-
-void MainWindow::paintPage(HDC dc, const RECT& area) {
-  using namespace ui;
-  buttons_.clear();
-  fillRect(dc, area, kBackground);
-  const int left = area.left + px(40);
-  drawText(dc, {left, area.top + px(40), area.right - px(40), area.top + px(72)},
-           kPageTitles[static_cast<int>(page_)], font(18, kBold), kBodyText,
-           DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
-  if (page_ != Page::Overview) return;
-
-  const Headline headline = headlineFor(view_);
-  const bool threat = headline == Headline::PendingThreats || headline == Headline::ThreatsFound;
-  drawText(dc, {left, area.top + px(96), area.right - px(40), area.top + px(130)},
-           toWide(headlineText(headline)), font(20, kBold), threat ? kWarningText : kBodyText,
-           DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
-  std::string line;
-  if (view_.connected && view_.status.signatureCount != 0) {
-    char buffer[96];
-    std::snprintf(buffer, sizeof buffer, "%llu записей, версия ",
-                  static_cast<unsigned long long>(view_.status.signatureCount));
-    line = "База сигнатур: " + std::string(buffer) + view_.status.databaseVersion;
-  } else {
-    line = "База сигнатур недоступна — сканирование идёт по эвристикам";
-  }
-  drawText(dc, {left, area.top + px(136), area.right - px(40), area.top + px(160)}, toWide(line),
-           font(12), kSecondaryText, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
 }
 
 }  // namespace zorvek::gui

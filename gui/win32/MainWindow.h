@@ -9,6 +9,8 @@
 #include "gui/model/Commands.h"
 #include "gui/model/ServiceView.h"
 #include "gui/model/SessionClient.h"
+#include "gui/model/ThreatStep.h"
+#include "gui/win32/Pages.h"
 #include "gui/win32/Shell.h"
 #include "gui/win32/TrayIcon.h"
 
@@ -17,7 +19,7 @@ namespace zorvek::gui {
 inline constexpr wchar_t kMainWindowClass[] = L"ZorvekMainWindow";
 inline constexpr wchar_t kAppTitle[] = L"ZORVEK Antivirus";
 
-class MainWindow {
+class MainWindow : private ThreatUi {
  public:
   explicit MainWindow(SessionOptions options = {});
   MainWindow(const MainWindow&) = delete;
@@ -28,11 +30,6 @@ class MainWindow {
   HWND hwnd() const { return hwnd_; }
 
  private:
-  struct Hit {
-    RECT rect;
-    int command;
-  };
-
   static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -46,16 +43,26 @@ class MainWindow {
   void showWindow(bool activate);
   void onMouseMove(POINT p);
   void onLeftButtonDown(POINT p);
+  void onMouseWheel(int delta);
+  void scrollQuarantine(long long rows);
+  // Commands of the pages' rows and of the Settings and Firewall pages; false for others.
+  bool runPageCommand(int command);
+
+  // ThreatUi.
+  bool windowVisible() override;
+  int askDecision(const ipc::ThreatRecord& threat) override;
+  void balloon(const std::string& title, const std::string& text) override;
+  void setTrayGreen(bool green) override;
+  void repaint() override;
 
   void paint(HDC dc);
   void paintSidebar(HDC dc, const RECT& area);
-  void paintPage(HDC dc, const RECT& area);
 
   HWND hwnd_ = nullptr;
   SessionClient client_;
   WindowPrompts prompts_;
   ServiceView view_;
-  Page page_ = Page::Overview;
+  PageContext page_;
   std::vector<Hit> navigation_;
   std::vector<Hit> buttons_;
   int hoverNavigation_ = -1;
@@ -64,6 +71,7 @@ class MainWindow {
   UINT taskbarCreated_ = 0;
   bool exiting_ = false;
   bool polling_ = false;
+  bool dialogOpen_ = false;
 };
 
 }  // namespace zorvek::gui

@@ -1,6 +1,9 @@
 #include "gui/win32/Shell.h"
 
+#include <commdlg.h>
 #include <shellapi.h>
+
+#include <iterator>
 
 #include "common/Text.h"
 #include "common/platform/System.h"
@@ -36,6 +39,42 @@ bool registerAutostart() {
 
 void openNotificationSettings() {
   ShellExecuteW(nullptr, L"open", L"ms-settings:notifications", nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+bool notificationsGranted() {
+  DWORD value = 0, size = sizeof value;
+  if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\PushNotifications",
+                   L"ToastEnabled", RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
+    return true;
+  return value != 0;
+}
+
+bool autostartGranted() {
+  DWORD size = 0;
+  if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, kRunValue, RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, nullptr,
+                   &size) != ERROR_SUCCESS)
+    return false;
+  return size >= 3;
+}
+
+void openWithShell(const std::wstring& path) {
+  ShellExecuteW(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+std::wstring chooseProgram(HWND owner, const wchar_t* title) {
+  wchar_t path[260] = {};
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = owner;
+  // Pairs of description and pattern, ended by an empty pair.
+  ofn.lpstrFilter = L"Программы (*.exe)\0*.exe\0Все файлы\0*.*\0";
+  ofn.lpstrFile = path;
+  ofn.nMaxFile = static_cast<DWORD>(std::size(path));
+  ofn.lpstrTitle = title;
+  ofn.lpstrDefExt = L"exe";
+  ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+  if (!GetOpenFileNameW(&ofn)) return {};
+  return path;
 }
 
 void WindowPrompts::show(BoxIcon icon, std::string_view text) {

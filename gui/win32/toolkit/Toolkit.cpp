@@ -1,5 +1,6 @@
 #include "gui/win32/toolkit/Toolkit.h"
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <tuple>
@@ -135,6 +136,31 @@ void drawButton(HDC dc, const RECT& r, std::wstring_view text, ButtonKind kind, 
   const Look& look = (kind == ButtonKind::Primary ? kPrimary : kSecondary)[static_cast<int>(state)];
   fillRoundGradient(dc, r, px(10), look.top, look.bottom, look.border);
   drawText(dc, r, text, font(13, kBold), look.text,
+           DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+}
+
+void drawToggleBox(HDC dc, const RECT& box, bool on) {
+  if (on) {
+    fillRound(dc, box, px(3), kBlue, kBlue);
+    drawText(dc, box, L"\u2713", font(11, kBold), kWhite,
+             DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  } else {
+    fillRound(dc, box, px(3), kWhite, RGB(160, 170, 182));
+  }
+}
+
+void drawProgressBar(HDC dc, const RECT& track, int percent, COLORREF fill) {
+  fillRound(dc, track, px(4), kBorder);
+  const int clamped = std::clamp(percent, 0, 100);
+  if (clamped == 0) return;
+  RECT done = track;
+  done.right = track.left + MulDiv(track.right - track.left, clamped, 100);
+  fillRound(dc, done, px(4), fill);
+}
+
+void drawFlatButton(HDC dc, const RECT& r, std::wstring_view text, COLORREF fill, COLORREF textColor) {
+  fillRound(dc, r, px(4), fill);
+  drawText(dc, r, text, font(13, kBold), textColor,
            DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
 }
 

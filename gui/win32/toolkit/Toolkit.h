@@ -3,6 +3,7 @@
 // DPI scaling, one font cache, and the shapes every page is made of. Lengths are given at 96 DPI
 // and scaled with px(). Everything runs on the window thread.
 
+#include <cstdint>
 #include <string_view>
 
 #include "common/platform/win32/Handle.h"
@@ -27,6 +28,9 @@ inline constexpr COLORREF kSecondaryText = RGB(100, 111, 125);
 inline constexpr COLORREF kWarningText = RGB(209, 59, 47);
 inline constexpr COLORREF kGreen = RGB(30, 158, 90);
 inline constexpr COLORREF kRed = RGB(209, 59, 47);
+inline constexpr COLORREF kBlue = RGB(30, 81, 168);
+inline constexpr COLORREF kOrange = RGB(232, 139, 26);
+inline constexpr COLORREF kTableHeader = RGB(22, 43, 77);
 
 // --- DPI --------------------------------------------------------------------------------------
 // GetDpiForSystem; when that gives 0, the screen's LOGPIXELSX; when that is not positive, 96.
@@ -69,6 +73,14 @@ enum class ButtonState { Normal, Hovered, Disabled };
 // Radius 10, a vertical gradient, a one-pixel border and centred 13 point bold text.
 void drawButton(HDC dc, const RECT& r, std::wstring_view text, ButtonKind kind, ButtonState state);
 
+// An 18 x 18 toggle box (radius 3): blue with a white check when on, white with a grey border
+// when off.
+void drawToggleBox(HDC dc, const RECT& box, bool on);
+// A progress bar of radius 4 on the border-coloured track: `percent` (0-100) of it in `fill`.
+void drawProgressBar(HDC dc, const RECT& track, int percent, COLORREF fill);
+// A flat rounded button of the threat dialog: one fill colour, centred 13 point bold text.
+void drawFlatButton(HDC dc, const RECT& r, std::wstring_view text, COLORREF fill, COLORREF textColor);
+
 // --- Painting ---------------------------------------------------------------------------------
 // Draws into an off-screen bitmap of the area and copies it to the target in one block on
 // destruction; when the bitmap cannot be made, dc() is the target itself.
@@ -101,6 +113,15 @@ class GdiplusSession {
  private:
   ULONG_PTR token_ = 0;
 };
+
+// The status emblem of the Overview page, the threat dialog and the installer's wizard: a
+// shaded shield in the state's colour with a white symbol (check mark, two arcs, exclamation
+// mark) and, below it, the label (the state's own when empty) and an optional second line.
+// States: 0 protected, 1 scanning, 2 threat, 3 off, 4 service unavailable; others draw as 3.
+uint32_t emblemColor(int state);  // ARGB
+const wchar_t* emblemLabel(int state);
+void drawEmblem(HDC dc, const RECT& r, int state, std::wstring_view label = {},
+                std::wstring_view note = {});
 
 // The tray icon: an antialiased shield of `size` pixels filled with `fill` and a white check
 // mark. Empty when GDI+ cannot draw it.
