@@ -1,5 +1,7 @@
 #include "gui/model/Formats.h"
 
+#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -7,25 +9,23 @@
 #include "common/Text.h"
 
 namespace zorvek::gui {
-namespace {
-
-template <typename... Args>
-std::string print(const char* format, Args... args) {
-  char buffer[64];
-  const int n = std::snprintf(buffer, sizeof buffer, format, args...);
+std::string formatText(const char* format, ...) {
+  char buffer[256];
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
   return n > 0 ? std::string(buffer, std::min<size_t>(static_cast<size_t>(n), sizeof buffer - 1))
                : std::string();
 }
 
-}  // namespace
-
 std::string formatSize(uint64_t bytes) {
   constexpr uint64_t kKiB = 1024, kMiB = kKiB * 1024, kGiB = kMiB * 1024;
   const double b = static_cast<double>(bytes);
-  if (bytes < kKiB) return print("%llu Б", static_cast<unsigned long long>(bytes));
-  if (bytes < kMiB) return print("%.0f КБ", b / static_cast<double>(kKiB));
-  if (bytes < kGiB) return print("%.1f МБ", b / static_cast<double>(kMiB));
-  return print("%.2f ГБ", b / static_cast<double>(kGiB));
+  if (bytes < kKiB) return formatText("%llu Б", static_cast<unsigned long long>(bytes));
+  if (bytes < kMiB) return formatText("%.0f КБ", b / static_cast<double>(kKiB));
+  if (bytes < kGiB) return formatText("%.1f МБ", b / static_cast<double>(kMiB));
+  return formatText("%.2f ГБ", b / static_cast<double>(kGiB));
 }
 
 std::string formatLocalDateTime(uint64_t utcSeconds) {
@@ -37,13 +37,13 @@ std::string formatLocalDateTime(uint64_t utcSeconds) {
   std::lock_guard<std::mutex> lock(mutex);
   const std::tm* local = std::localtime(&t);
   if (!local) return kNone;
-  return print("%02u.%02u.%04u %02u:%02u", static_cast<unsigned>(local->tm_mday),
+  return formatText("%02u.%02u.%04u %02u:%02u", static_cast<unsigned>(local->tm_mday),
                static_cast<unsigned>(local->tm_mon + 1),
                static_cast<unsigned>(local->tm_year + 1900), static_cast<unsigned>(local->tm_hour),
                static_cast<unsigned>(local->tm_min));
 }
 
-std::string formatHour(uint32_t hour) { return print("%02u:00", static_cast<unsigned>(hour)); }
+std::string formatHour(uint32_t hour) { return formatText("%02u:00", static_cast<unsigned>(hour)); }
 
 std::wstring wideCut(const std::string& text, size_t limit) {
   const std::string utf16 = toUtf16Le(toWide(text));

@@ -7,6 +7,9 @@
 
 namespace zorvek::gui {
 
+// printf into a std::string; texts longer than 255 bytes are cut.
+std::string formatText(const char* format, ...);
+
 // "%llu Б" below 1024, "%.0f КБ" below 1 MiB, "%.1f МБ" below 1 GiB, else "%.2f ГБ".
 std::string formatSize(uint64_t bytes);
 

@@ -1,7 +1,6 @@
 #include "gui/model/PageText.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "common/Text.h"
 #include "gui/model/Formats.h"
@@ -11,14 +10,6 @@ namespace zorvek::gui {
 namespace {
 
 using ull = unsigned long long;
-
-template <typename... Args>
-std::string print(const char* format, Args... args) {
-  char buffer[256];
-  const int n = std::snprintf(buffer, sizeof buffer, format, args...);
-  return n > 0 ? std::string(buffer, std::min<size_t>(static_cast<size_t>(n), sizeof buffer - 1))
-               : std::string();
-}
 
 bool protectionOn(const ServiceView& view) {
   return view.settingsLoaded ? view.settings.protectionEnabled : view.status.protectionEnabled;
@@ -50,20 +41,20 @@ const char* levelWord(uint32_t level) {
 
 std::string signatureLine(const ServiceView& view) {
   if (view.connected && view.status.signatureCount != 0)
-    return print("База сигнатур: %llu записей, версия ", static_cast<ull>(view.status.signatureCount)) +
+    return formatText("База сигнатур: %llu записей, версия ", static_cast<ull>(view.status.signatureCount)) +
            view.status.databaseVersion;
   return "База сигнатур недоступна — сканирование идёт по эвристикам";
 }
 
 std::string lastScanLine(const ipc::ScanSummary& s) {
-  return print("Файлов: %llu   Угроз: %llu   Подозрительных: %llu   Время: %llu с",
+  return formatText("Файлов: %llu   Угроз: %llu   Подозрительных: %llu   Время: %llu с",
                static_cast<ull>(s.filesScanned), static_cast<ull>(s.threats),
                static_cast<ull>(s.suspicious), static_cast<ull>(s.elapsedMs / 1000));
 }
 
 std::string checkedObjectsLine(const ipc::ScanSummary& s) {
   if (s.filesScanned == 0) return {};
-  return print("Проверено объектов: %llu", static_cast<ull>(s.filesScanned));
+  return formatText("Проверено объектов: %llu", static_cast<ull>(s.filesScanned));
 }
 
 std::string scanSubtitle(const ServiceView& view) {
@@ -72,24 +63,24 @@ std::string scanSubtitle(const ServiceView& view) {
 }
 
 std::string scanCountsLine(const ipc::ScanProgress& p) {
-  return print("Проверено %llu из %llu объектов   Объём: ", static_cast<ull>(p.filesDone),
+  return formatText("Проверено %llu из %llu объектов   Объём: ", static_cast<ull>(p.filesDone),
                static_cast<ull>(p.filesTotal)) +
          formatSize(p.bytesDone);
 }
 
 Line scanResultLine(const ServiceView& view) {
   if (view.status.scanRunning || view.summary.filesScanned == 0) return {};
-  return {print("Найдено угроз: %llu, подозрительных файлов: %llu", static_cast<ull>(view.summary.threats),
+  return {formatText("Найдено угроз: %llu, подозрительных файлов: %llu", static_cast<ull>(view.summary.threats),
                 static_cast<ull>(view.summary.suspicious)),
           view.summary.threats != 0 ? Tone::Warning : Tone::Good};
 }
 
 std::string quarantineCountLine(size_t entries) {
-  return print("В изоляции: %zu объект(ов)", entries);
+  return formatText("В изоляции: %zu объект(ов)", entries);
 }
 
 std::string databaseLine(const ServiceView& view) {
-  return print("Записей в базе: %llu   Версия: ", static_cast<ull>(view.status.signatureCount)) +
+  return formatText("Записей в базе: %llu   Версия: ", static_cast<ull>(view.status.signatureCount)) +
          view.status.databaseVersion;
 }
 
@@ -125,7 +116,7 @@ Line firewallStatusLine(const ServiceView& view) {
 }
 
 std::string firewallRulesTitle(const ServiceView& view) {
-  return print("Правила для программ (%zu)", view.firewall.rules.size());
+  return formatText("Правила для программ (%zu)", view.firewall.rules.size());
 }
 
 std::string threatFactsLine(const ipc::ThreatRecord& threat) {
@@ -138,7 +129,7 @@ std::vector<std::string> threatDetails(const ipc::ThreatRecord& threat) {
   lines.push_back("Угроза: " + threat.threatName);
   if (!threat.secondText.empty()) lines.push_back("Правило: " + threat.secondText);
   lines.push_back(std::string("Уровень опасности: ") + levelWord(threat.level));
-  lines.push_back(print("Размер: %llu байт", static_cast<ull>(threat.size)));
+  lines.push_back(formatText("Размер: %llu байт", static_cast<ull>(threat.size)));
   lines.push_back("Файл: " + toUtf8(threat.path));
   return lines;
 }
