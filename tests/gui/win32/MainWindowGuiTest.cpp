@@ -96,6 +96,16 @@ TEST_F(MainWindowGuiTest, AutostartStaysHiddenInTheTrayAndPolls) {
   EXPECT_FALSE(IsWindowVisible(hwnd_));
   // One poll at start-up (hello, settings, progress) and one per second after it.
   EXPECT_GE(serviceConnections() - before, 5u) << readFile(data_ + L"\\zorvek.log");
+
+  // A restarted shell has lost the icon; its broadcast brings it back.
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof data;
+  data.hWnd = hwnd_;
+  data.uID = 1;
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));
+  ASSERT_FALSE(trayIconExists());
+  PostMessageW(hwnd_, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(waitFor([&] { return trayIconExists(); }, 5000)) << "the icon was not added again";
 }
 
 TEST_F(MainWindowGuiTest, WithoutTheServiceTheHeadlineSaysSo) {
