@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the desktop program's window tests under Wine on a private virtual display.
-# Usage: gui_test.sh BUILD_DIR [gtest arguments...]
+# Usage: gui_test.sh BUILD_DIR [arguments...]
+# GUI_PROGRAM names another program of BUILD_DIR/bin to run the same way (e.g. gui_bench.exe).
 # The Wine server of the tree's prefix is ended first, so the shell process that shows the
 # notification area starts on this display. Without Xvfb the tests skip, saying why.
 set -uo pipefail
@@ -33,7 +34,7 @@ else
     "$server" -k 2>/dev/null || true
   fi
 fi
-"$run" "$build/bin/gui_tests.exe" "$@"
+"$run" "$build/bin/${GUI_PROGRAM:-gui_tests.exe}" "$@"
 code=$?
 "$server" -k 2>/dev/null || true
 exit $code
