@@ -133,5 +133,38 @@ TEST_F(ToolkitTest, ShieldIconIsFilledWithItsColourAndHasACheckMark) {
   }
 }
 
+// Each state's colour, darkening toward the bottom, with the state's white symbol; unknown
+// states draw as "off".
+TEST_F(ToolkitTest, EmblemShowsEachStatesColourAndSymbol) {
+  const struct {
+    int state;
+    COLORREF color;
+  } cases[] = {{0, RGB(30, 158, 90)},  {1, RGB(30, 81, 168)},   {2, RGB(209, 59, 47)},
+               {3, RGB(100, 111, 125)}, {4, RGB(232, 139, 26)}, {9, RGB(100, 111, 125)}};
+  const auto scaled = [](COLORREF c, int percent) {
+    return RGB(GetRValue(c) * percent / 100, GetGValue(c) * percent / 100, GetBValue(c) * percent / 100);
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.state);
+    EXPECT_EQ(emblemColor(c.state) & 0xFFFFFF,
+              static_cast<uint32_t>(GetRValue(c.color)) << 16 | GetGValue(c.color) << 8 | GetBValue(c.color));
+    Surface s(220, 220);
+    fillRect(s.dc(), {0, 0, 220, 220}, kBackground);
+    drawEmblem(s.dc(), {0, 0, 220, 220}, c.state);
+    EXPECT_TRUE(close(s.at(40, 50), scaled(c.color, 94), 8)) << std::hex << s.at(40, 50);
+    EXPECT_TRUE(close(s.at(90, 180), scaled(c.color, 78), 10)) << std::hex << s.at(90, 180);
+    EXPECT_TRUE(close(s.at(2, 2), kBackground, 0));
+    int white = 0;  // the symbol's pixels, above the label
+    for (int y = 50; y < 110; ++y)
+      for (int x = 70; x < 150; ++x) white += close(s.at(x, y), RGB(255, 255, 255), 40);
+    if (c.state <= 2)
+      EXPECT_GT(white, 60);
+    else
+      EXPECT_EQ(white, 0);
+  }
+  EXPECT_STREQ(emblemLabel(2), L"Обнаружена угроза");
+  EXPECT_STREQ(emblemLabel(-1), L"Защита выключена");
+}
+
 }  // namespace
 }  // namespace zorvek::ui
