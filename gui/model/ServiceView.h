@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ struct ServiceView {
   ipc::ScanSummary summary;
   // Detections awaiting the user's decision, oldest first.
   std::deque<ipc::ThreatRecord> pendingThreats;
+  // The detection the last tray balloon announced, so a hidden window raises one balloon per
+  // detection rather than one a second.
+  std::optional<ipc::ThreatRecord> announced;
   // The client copy of the settings, without the two paths.
   Settings settings;
   // Whether `settings` came from the service since the last reconnect: until it has, the copy

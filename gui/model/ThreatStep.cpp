@@ -11,10 +11,14 @@ void threatStep(SessionClient& client, ServiceView& view, Prompts& prompts, Thre
   if (dialogOpen || view.pendingThreats.empty() || !view.settings.showThreatModal) return;
   const ipc::ThreatRecord& first = view.pendingThreats.front();
   if (!ui.windowVisible()) {
-    // The record stays pending: the balloon is raised again each poll until the window is shown.
+    // The record stays pending until the window is shown. A balloon every second would bury
+    // the notification centre, so each detection is announced once.
+    if (view.announced == first) return;
+    view.announced = first;
     ui.balloon(kBalloonTitle, first.threatName + " — " + toUtf8(first.path));
     return;
   }
+  view.announced.reset();
   dialogOpen = true;
   const int decision = ui.askDecision(first);
   dialogOpen = false;

@@ -87,7 +87,7 @@ TEST(ThreatStepTest, ClosingWithoutAChoiceAsksAgainNextTime) {
   EXPECT_TRUE(view.pendingThreats.empty());
 }
 
-TEST(ThreatStepTest, NothingIsAskedWhenOffAlreadyAskingOrHidden) {
+TEST(ThreatStepTest, NothingIsAskedWhenOffOrAlreadyAsking) {
   zorvek::test::TempDir dir;
   RecordedClient rc(zorvek::test::unusedPipePath(dir));
   RecordingPrompts prompts;
@@ -105,15 +105,30 @@ TEST(ThreatStepTest, NothingIsAskedWhenOffAlreadyAskingOrHidden) {
   EXPECT_TRUE(ui.asked.empty());
   EXPECT_TRUE(ui.balloons.empty());
 
-  open = false;
+  EXPECT_TRUE(rc.warnings.empty());  // no request was made
+}
+
+// While hidden, each detection is announced once, not at every poll; showing the window and
+// hiding it again announces the one still pending anew.
+TEST(ThreatStepTest, AHiddenWindowAnnouncesEachDetectionOnce) {
+  Server server({Server::reply(ipc::kOpThreatDecision)});
+  RecordedClient rc(server.path());
+  RecordingPrompts prompts;
+  FakeUi ui;
+  ui.visible = false;
+  ServiceView view = withThreats({threat(L"C:\\a")});
+  bool open = false;
+  for (int i = 0; i < 3; ++i) threatStep(rc.client, view, prompts, ui, open);
+  view.pendingThreats.push_front(threat(L"C:\\b"));
+  threatStep(rc.client, view, prompts, ui, open);
+  ui.visible = true;  // closed without a choice
+  threatStep(rc.client, view, prompts, ui, open);
   ui.visible = false;
   threatStep(rc.client, view, prompts, ui, open);
-  threatStep(rc.client, view, prompts, ui, open);
-  EXPECT_TRUE(ui.asked.empty());
-  EXPECT_EQ(ui.balloons, std::vector<std::string>(2, "ZORVEK Antivirus: обнаружена угроза|"
-                                                     "EICAR-Test-File — C:\\a"));
+  const std::string title = "ZORVEK Antivirus: обнаружена угроза|EICAR-Test-File — ";
+  EXPECT_EQ(ui.balloons, (std::vector<std::string>{title + "C:\\a", title + "C:\\b", title + "C:\\b"}));
+  EXPECT_EQ(ui.asked, std::vector<std::wstring>{L"C:\\b"});
   EXPECT_EQ(view.pendingThreats.size(), 2u);
-  EXPECT_TRUE(rc.warnings.empty());  // no request was made
 }
 
 TEST(ThreatStepTest, AFailedDecisionIsDroppedWithAWarningThatSaysWhereTheFileIs) {
