@@ -74,10 +74,17 @@ bool startAndCheck(StepLog& log, SC_HANDLE manager) {
     log.error(L"OpenService для запуска: " + lastError());
     return false;
   }
-  if (!StartServiceW(service.get(), 0, nullptr) &&
-      GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
-    log.error(L"StartService: " + lastError());
-    return false;
+  // The manager holds its database lock while it starts the automatic services after a boot:
+  // wait that out within the start budget.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartWaitMs);
+  while (!StartServiceW(service.get(), 0, nullptr)) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_SERVICE_ALREADY_RUNNING) break;
+    if (code != ERROR_SERVICE_DATABASE_LOCKED || std::chrono::steady_clock::now() >= deadline) {
+      log.error(L"StartService: " + errorText(code));
+      return false;
+    }
+    Sleep(kPollMs);
   }
   SERVICE_STATUS_PROCESS status{};
   DWORD code = 0;
