@@ -100,14 +100,13 @@ bool resetChildren(const std::wstring& folder, int depth, std::wstring* error) {
       continue;
     }
     const bool isFolder = info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-    const bool owned = ownedBySystem(object.get());
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
         (!isFolder && info.nNumberOfLinks > 1)) {
       object.reset();
-      if (!owned && !removeName(path, isFolder)) failed(path, GetLastError());
+      if (!removeName(path, isFolder)) failed(path, GetLastError());
       continue;
     }
-    if (!owned) {
+    if (!ownedBySystem(object.get())) {
       if (const DWORD code = apply(object.get(), isFolder ? kFolderSddl : kFileSddl)) failed(path, code);
     }
     std::wstring below;

@@ -9,8 +9,9 @@ namespace setup {
 
 // SYSTEM and Administrators full control, Users read and execute, owner Administrators; on
 // zorvek.log (created when missing) Users may also append, since the desktop program logs there.
-// Every object below the folder that another owner created gets the same owner and list; links
-// and files with several names among them are removed, never followed.
+// Every object below the folder that another owner created gets the same owner and list. The
+// service makes no links: links and files with several names below the folder are removed,
+// never followed.
 bool secureDataFolder(const std::wstring& folder, std::wstring* error);
 
 }  // namespace setup
