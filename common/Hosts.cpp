@@ -2,7 +2,6 @@
 
 #include "common/Text.h"
 #include "common/platform/File.h"
-#include "common/platform/HostsFile.h"
 #include "common/platform/System.h"
 
 namespace zorvek {

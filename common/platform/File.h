@@ -107,3 +107,15 @@ class AppendFile {
 };
 
 }  // namespace zorvek
+
+namespace zorvek {
+
+// The system's hosts file. Windows: GetWindowsDirectoryW + "\System32\drivers\etc\hosts"
+// (C:\Windows when that fails); POSIX: /etc/hosts.
+std::wstring systemHostsPath();
+
+// Replaces the hosts file through `temp`: see writeHostsAtomically (common/Hosts.h).
+bool replaceHostsFile(const std::wstring& path, const std::wstring& temp, std::string_view bytes,
+                      std::string* error);
+
+}  // namespace zorvek

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/Version.h"
+#include "common/platform/System.h"
 #include "common/platform/win32/Handle.h"
 #include "setup/InstallLayout.h"
 #include "setup/platform/SetupFiles.h"
@@ -29,21 +30,13 @@ LSTATUS setDword(HKEY key, const wchar_t* name, DWORD value) {
                         sizeof value);
 }
 
-std::wstring knownFolderPath(REFKNOWNFOLDERID id) {
-  PWSTR raw = nullptr;
-  std::wstring path;
-  if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &raw)) && raw) path = raw;
-  CoTaskMemFree(raw);
-  return path;
-}
-
 std::wstring startMenuFolder() {
-  const std::wstring programs = knownFolderPath(FOLDERID_Programs);
+  const std::wstring programs = zorvek::knownFolder(zorvek::KnownFolder::Programs);
   return programs.empty() ? std::wstring() : joinWindowsPath(programs, kProductName);
 }
 
 std::wstring desktopShortcut() {
-  const std::wstring desktop = knownFolderPath(FOLDERID_Desktop);
+  const std::wstring desktop = zorvek::knownFolder(zorvek::KnownFolder::Desktop);
   return desktop.empty() ? std::wstring() : joinWindowsPath(desktop, kShortcutName);
 }
 

@@ -7,7 +7,6 @@
 #include "TestUtil.h"
 #include "common/Text.h"
 #include "common/platform/File.h"
-#include "common/platform/HostsFile.h"
 #include "common/platform/System.h"
 
 namespace zorvek {

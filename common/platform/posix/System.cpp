@@ -36,7 +36,9 @@ std::wstring knownFolder(KnownFolder folder) {
     case KnownFolder::ProgramData: return L"/var/lib";
     case KnownFolder::LocalAppData: return userDataHome();
     case KnownFolder::ProgramFiles: return L"/opt";
-    case KnownFolder::Windows: return {};
+    case KnownFolder::Windows:
+    case KnownFolder::Programs:
+    case KnownFolder::Desktop: return {};
   }
   return {};
 }

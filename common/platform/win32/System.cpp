@@ -26,6 +26,8 @@ std::wstring knownFolder(KnownFolder folder) {
     case KnownFolder::LocalAppData: return knownFolderPath(FOLDERID_LocalAppData);
     case KnownFolder::ProgramFiles: return knownFolderPath(FOLDERID_ProgramFiles);
     case KnownFolder::Windows: return knownFolderPath(FOLDERID_Windows);
+    case KnownFolder::Programs: return knownFolderPath(FOLDERID_Programs);
+    case KnownFolder::Desktop: return knownFolderPath(FOLDERID_Desktop);
   }
   return {};
 }

@@ -1,13 +1,12 @@
 // What only a POSIX hosts file has: an owner and a mode the replacement keeps, and a write that
 // fails part way (a file-size limit stands in for a full disk).
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "TestUtil.h"
+#include "posix/FileSizeLimit.h"
 #include "common/Hosts.h"
 #include "common/Text.h"
 #include "common/platform/File.h"
@@ -46,16 +45,13 @@ TEST(HostsPosixTest, AWriteThatFailsPartWayLeavesTheOldFile) {
   const std::wstring hosts = dir.file(L"hosts");
   test::writeFile(hosts, "127.0.0.1 localhost\r\n# ZORVEK WEB SHIELD BEGIN\r\n# ZORVEK WEB SHIELD END\r\n");
   const std::string before = test::readFile(hosts);
-  struct rlimit saved{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = saved;
-  small.rlim_cur = 8;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   std::string error;
-  const bool written = writeHostsAtomically(hosts, std::string(64, 'x'), &error);
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  ::signal(SIGXFSZ, oldHandler);
+  bool written = true;
+  {
+    const test::FileSizeLimit full(8);
+    ASSERT_TRUE(full.active());
+    written = writeHostsAtomically(hosts, std::string(64, 'x'), &error);
+  }
   EXPECT_FALSE(written);
   EXPECT_EQ(error, "cannot write temp hosts");
   EXPECT_EQ(test::readFile(hosts), before);

@@ -143,17 +143,11 @@ bool keyExists(HKEY root, const wchar_t* key) {
   return RegOpenKeyExW(root, key, 0, KEY_READ | KEY_WOW64_64KEY, k.put()) == ERROR_SUCCESS;
 }
 
-std::wstring knownFolder(REFKNOWNFOLDERID id) {
-  PWSTR raw = nullptr;
-  std::wstring path;
-  if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &raw)) && raw) path = raw;
-  CoTaskMemFree(raw);
-  return path;
-}
 std::wstring startMenuShortcut() {
-  return joinWindowsPath(joinWindowsPath(knownFolder(FOLDERID_Programs), kProductName), kShortcutName);
+  return joinWindowsPath(joinWindowsPath(zorvek::knownFolder(zorvek::KnownFolder::Programs), kProductName),
+                         kShortcutName);
 }
-std::wstring desktopShortcut() { return joinWindowsPath(knownFolder(FOLDERID_Desktop), kShortcutName); }
+std::wstring desktopShortcut() { return joinWindowsPath(zorvek::knownFolder(zorvek::KnownFolder::Desktop), kShortcutName); }
 
 struct Shortcut {
   std::wstring target, workingDir, description;
@@ -290,10 +284,14 @@ TEST(InstallE2eTest, SilentInstallFromTheDistributable) {
   }
 }
 
+UniqueServiceHandle openForQuery() {
+  const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  return UniqueServiceHandle(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_CONFIG));
+}
+
 TEST(InstallE2eTest, ServiceConfiguration) {
   REQUIRE_FRESH_PREFIX();
-  const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  const UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_CONFIG));
+  const UniqueServiceHandle service = openForQuery();
   ASSERT_TRUE(service);
   std::vector<BYTE> buffer(8192);
   DWORD needed = 0;
@@ -316,8 +314,7 @@ TEST(InstallE2eTest, ServiceConfiguration) {
 
 TEST(InstallE2eTest, ServiceRestartsAfterFailures) {
   REQUIRE_FRESH_PREFIX();
-  const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  const UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_CONFIG));
+  const UniqueServiceHandle service = openForQuery();
   ASSERT_TRUE(service);
   std::vector<BYTE> buffer(4096);
   DWORD needed = 0;

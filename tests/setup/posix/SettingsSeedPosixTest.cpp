@@ -1,11 +1,11 @@
 // A settings write that fails part way (a file-size limit stands in for a full disk) must leave
 // the user's file as it was.
-#include <signal.h>
-#include <sys/resource.h>
-
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "TestUtil.h"
+#include "posix/FileSizeLimit.h"
 #include "common/Text.h"
 #include "common/platform/File.h"
 #include "setup/SettingsSeed.h"
@@ -21,15 +21,12 @@ TEST(SettingsSeedPosixTest, AFailedWriteLeavesTheOldFile) {
   std::vector<std::wstring> lines;
   StepLog log(L"", {[&](const std::wstring& l) { lines.push_back(l); }, {}});
 
-  struct rlimit saved{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = saved;
-  small.rlim_cur = 16;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool seeded = seedSettings(paths, log);
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  ::signal(SIGXFSZ, oldHandler);
+  bool seeded = true;
+  {
+    const zorvek::test::FileSizeLimit full(16);
+    ASSERT_TRUE(full.active());
+    seeded = seedSettings(paths, log);
+  }
 
   EXPECT_FALSE(seeded);
   EXPECT_TRUE(log.failed());
