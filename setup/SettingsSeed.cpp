@@ -1,15 +1,25 @@
 #include "setup/SettingsSeed.h"
 
 #include <filesystem>
+#include <type_traits>
 
+#include "common/Settings.h"
 #include "common/Text.h"
 #include "common/platform/File.h"
 
 namespace setup {
 namespace {
 
-constexpr std::string_view kSignatureDbKey = "SignatureDb";
-constexpr std::string_view kQuarantineDirKey = "QuarantineDir";
+// The key of a path setting, as the service's settings table names it.
+std::string_view pathKey(std::wstring zorvek::Settings::*member) {
+  std::string_view key;
+  zorvek::forEachSetting([&](const auto& field) {
+    if constexpr (std::is_same_v<typename std::decay_t<decltype(field)>::Value, std::wstring>) {
+      if (field.member == member) key = field.key;
+    }
+  });
+  return key;
+}
 
 std::string_view keyOf(std::string_view line) {
   const size_t eq = line.find('=');
@@ -18,30 +28,32 @@ std::string_view keyOf(std::string_view line) {
 
 // The value as the service reads it back: one line, so that a path can never add a key.
 std::string settingLine(std::string_view key, const std::wstring& path) {
-  return std::string(key) + "=" + zorvek::singleLine(zorvek::toUtf8(path));
+  return std::string(key) + "=" + zorvek::singleLine(zorvek::settingText(path));
 }
 
 }  // namespace
 
 std::string seededSettingsText(std::string_view current, const std::wstring& seedDatabase,
                                const std::wstring& quarantineDir) {
+  const std::string_view signatureDbKey = pathKey(&zorvek::Settings::signatureDb);
+  const std::string_view quarantineDirKey = pathKey(&zorvek::Settings::quarantineDir);
   std::string out;
   bool seedDone = false, quarantineDone = false;
   zorvek::forEachLine(current, [&](std::string_view line) {
     const std::string_view key = keyOf(line);
-    if (!seedDone && key == kSignatureDbKey) {
-      out += settingLine(kSignatureDbKey, seedDatabase);
+    if (!seedDone && key == signatureDbKey) {
+      out += settingLine(signatureDbKey, seedDatabase);
       seedDone = true;
-    } else if (!quarantineDone && key == kQuarantineDirKey) {
-      out += settingLine(kQuarantineDirKey, quarantineDir);
+    } else if (!quarantineDone && key == quarantineDirKey) {
+      out += settingLine(quarantineDirKey, quarantineDir);
       quarantineDone = true;
     } else {
       out += line;
     }
     out += '\n';
   });
-  if (!seedDone) out += settingLine(kSignatureDbKey, seedDatabase) + '\n';
-  if (!quarantineDone) out += settingLine(kQuarantineDirKey, quarantineDir) + '\n';
+  if (!seedDone) out += settingLine(signatureDbKey, seedDatabase) + '\n';
+  if (!quarantineDone) out += settingLine(quarantineDirKey, quarantineDir) + '\n';
   return out;
 }
 
