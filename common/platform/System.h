@@ -44,4 +44,7 @@ LocalTimeOfDay localTimeOfDay();
 // Milliseconds since 1970-01-01 UTC.
 uint64_t unixTimeMs();
 
+// The error number of the last failed system call on this thread (GetLastError / errno).
+unsigned long lastSystemError();
+
 }  // namespace zorvek

@@ -15,14 +15,12 @@ namespace {
 
 constexpr auto kCancelPoll = std::chrono::milliseconds(100);
 
+// Folder errors logged one by one at the end of a scan; beyond these only their number.
+constexpr size_t kFolderErrorsLogged = 20;
+
 bool isFolder(const std::wstring& path) {
   std::error_code ec;
   return std::filesystem::is_directory(toPath(path), ec);
-}
-
-bool isRegularFile(const std::wstring& path) {
-  std::error_code ec;
-  return std::filesystem::is_regular_file(toPath(path), ec);
 }
 
 }  // namespace
@@ -155,11 +153,12 @@ void ScanController::scanLoop(uint32_t scope, std::vector<std::wstring> paths) {
       logWarning("memory scan requested but not implemented");
     } else {
       for (auto& p : paths) {
-        // The walk enumerates folders only; a named file would otherwise yield nothing.
-        if (!isFolder(p) && isRegularFile(p)) {
-          files.push_back(std::move(p));
-        } else {
+        // The walk enumerates folders only. Anything else named is evaluated directly, so a file
+        // that is missing or not a regular one is reported as not scanned rather than dropped.
+        if (isFolder(p)) {
           targets.push_back({std::move(p), true});
+        } else {
+          files.push_back(std::move(p));
         }
       }
     }
@@ -205,6 +204,14 @@ void ScanController::scanLoop(uint32_t scope, std::vector<std::wstring> paths) {
     settings_.save();
     logInfo("scan finished: files=" + std::to_string(summary.filesScanned) +
             " threats=" + std::to_string(summary.threats) + " ms=" + std::to_string(elapsedMs));
+    if (summary.filesUnreadable > 0) {
+      logWarning("scan skipped " + std::to_string(summary.filesUnreadable) +
+                 " files that could not be read");
+    }
+    if (summary.foldersUnreadable > 0) {
+      logWarning("scan skipped " + std::to_string(summary.foldersUnreadable) +
+                 " folders that could not be opened");
+    }
     running_.store(false);
   } catch (const std::exception& e) {
     // Outside the scan itself (targets, bookkeeping): the scan cannot go on, but the engine
@@ -220,7 +227,18 @@ bool ScanController::runScan(const std::vector<ScanTarget>& targets,
   FileScanner scanner(std::move(db), engineScannerOptions(config));
   // What the verdicts showed so far: the summary when the scan throws midway.
   ScanSummary partial;
+  // Logged once the scan is over, with the service's own rights again.
+  std::vector<std::string> folderErrors;
+  const auto onFolderError = [&](const std::wstring& folder, const std::string& why) {
+    ++partial.foldersUnreadable;
+    if (folderErrors.size() < kFolderErrorsLogged)
+      folderErrors.push_back("cannot open folder " + toUtf8(folder) + ": " + why);
+  };
   const auto onVerdict = [&](const FileVerdict& v) {
+    if (countsAsUnreadable(v)) {
+      ++partial.filesUnreadable;
+      return;
+    }
     ++partial.filesScanned;
     partial.bytesScanned += v.size;
     if (countsAsThreat(v)) {
@@ -269,6 +287,7 @@ bool ScanController::runScan(const std::vector<ScanTarget>& targets,
           progress_.currentFile = f;
         }
         const FileVerdict v = scanner.evaluate(f);
+        if (v.readError == kCancelledRead) break;
         onVerdict(v);
         ++filesBefore;
         bytesBefore += v.size;
@@ -294,7 +313,7 @@ bool ScanController::runScan(const std::vector<ScanTarget>& targets,
               }
               if (changed) notifyState(p.phase.c_str());
             },
-            onVerdict);
+            onVerdict, onFolderError);
       }
     }
   } catch (const std::exception& e) {
@@ -303,6 +322,11 @@ bool ScanController::runScan(const std::vector<ScanTarget>& targets,
   // The direct files and the walk alike came through onVerdict, and so did whatever a scan
   // that threw had done before.
   summary = partial;
+  for (const auto& line : folderErrors) logWarning(line);
+  if (partial.foldersUnreadable > folderErrors.size()) {
+    logWarning("and " + std::to_string(partial.foldersUnreadable - folderErrors.size()) +
+               " more folders that could not be opened");
+  }
 
   // Remember whether the user cancelled, then raise the flag ourselves to end the watcher.
   bool cancelled = false;

@@ -60,6 +60,11 @@ bool ScanWorker::init(std::string* error) {
 
   auto store = std::make_unique<QuarantineStore>(settings_.copy().quarantineDir);
   if (!store->ensureFolder(error)) return false;
+  // A kill in the middle of a quarantine operation is mended before anything else touches it.
+  std::vector<std::string> mended;
+  std::string recoverError;
+  if (!store->recover(&mended, &recoverError)) logWarning("quarantine not checked: " + recoverError);
+  for (const auto& line : mended) logWarning(line);
   {
     std::lock_guard lock(quarantineMutex_);
     quarantine_ = std::move(store);

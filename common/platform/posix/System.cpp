@@ -94,4 +94,6 @@ uint64_t unixTimeMs() {
                                    .count());
 }
 
+unsigned long lastSystemError() { return static_cast<unsigned long>(errno); }
+
 }  // namespace zorvek

@@ -95,4 +95,6 @@ uint64_t unixTimeMs() {
   return (ticks - 116444736000000000ull) / 10000;
 }
 
+unsigned long lastSystemError() { return GetLastError(); }
+
 }  // namespace zorvek
