@@ -327,6 +327,59 @@ TEST_F(QuarantineStoreTest, FileHeldOpenByAnotherHandle) {
   EXPECT_EQ(index(), kMagic);
 }
 
+// A user quarantines its own file, then turns a folder on the way back into a link to a system
+// folder: the restore must not write through it.
+TEST_F(QuarantineStoreTest, RestoreRefusesALinkAnywhereOnTheWay) {
+  namespace fs = std::filesystem;
+  const fs::path system = dir_.path() / "system";
+  fs::create_directories(system / "deep");
+  test::writeFile(pathToWide(system / "deep" / "victim.exe"), "system file");
+  const struct {
+    const char* what;
+    fs::path linkAt;     // what becomes a link after the add
+    fs::path linkTo;
+  } cases[] = {
+      {"the file's folder", dir_.path() / "home" / "deep", system / "deep"},
+      {"a folder above it", dir_.path() / "home", system},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::create_directories(dir_.path() / "home" / "deep");
+    const std::wstring origin = pathToWide(dir_.path() / "home" / "deep" / "victim.exe");
+    test::writeFile(origin, "user file");
+    QuarantineRecord r;
+    std::string error;
+    ASSERT_TRUE(store_.add(origin, kDigest, "T", "C", ThreatLevel::High, &r, &error)) << error;
+    fs::remove_all(dir_.path() / "home");
+    if (c.linkAt != dir_.path() / "home") fs::create_directories(c.linkAt.parent_path());
+    std::error_code ec;
+    fs::create_directory_symlink(c.linkTo, c.linkAt, ec);
+    if (ec || !fs::is_symlink(fs::symlink_status(c.linkAt)))
+      GTEST_SKIP() << "symbolic links cannot be made here";
+    EXPECT_FALSE(store_.restore(r.id, &error));
+    EXPECT_EQ(error, kRestoreThroughLink);
+    EXPECT_EQ(test::readFile(pathToWide(system / "deep" / "victim.exe")), "system file");
+    EXPECT_EQ(test::readFile(r.storedPath), "user file");
+    ASSERT_TRUE(store_.remove(r.id, &error)) << error;
+    fs::remove(c.linkAt);
+    fs::remove_all(dir_.path() / "home");
+  }
+  // A link in the file's own place is replaced, not written through.
+  fs::create_directories(dir_.path() / "home");
+  const std::wstring origin = pathToWide(dir_.path() / "home" / "victim.exe");
+  test::writeFile(origin, "user file");
+  QuarantineRecord r;
+  ASSERT_TRUE(store_.add(origin, kDigest, "T", "C", ThreatLevel::High, &r));
+  std::error_code ec;
+  fs::create_symlink(system / "deep" / "victim.exe", toPath(origin), ec);
+  if (ec) GTEST_SKIP() << "symbolic links cannot be made here";
+  std::string error;
+  ASSERT_TRUE(store_.restore(r.id, &error)) << error;
+  EXPECT_FALSE(fs::is_symlink(fs::symlink_status(toPath(origin))));
+  EXPECT_EQ(test::readFile(origin), "user file");
+  EXPECT_EQ(test::readFile(pathToWide(system / "deep" / "victim.exe")), "system file");
+}
+
 TEST_F(QuarantineStoreTest, RecoverMendsWhatAnInterruptedOperationLeft) {
   ASSERT_TRUE(store_.ensureFolder());
   QuarantineRecord kept, gone;

@@ -210,6 +210,29 @@ TEST_F(ScanWorkerTest, NamedFilesAreEvaluatedDirectly) {
   EXPECT_EQ(w.progress().filesTotal, 2u);
 }
 
+TEST_F(ScanWorkerTest, FilesAndFoldersThatCannotBeReadAreCountedAndLogged) {
+  writeSettings();
+  ScanWorker& w = initEngine();
+  std::string error;
+  // Named but gone by the time the scan gets to them: a file and a folder-like path.
+  ASSERT_TRUE(w.requestScan(3, {dropper_, inCorpus(L"vanished.exe"), inCorpus(L"gone")}, &error))
+      << error;
+  ASSERT_TRUE(waitIdle(w));
+  const ScanSummary s = w.lastSummary();
+  EXPECT_EQ(s.filesScanned, 1u);
+  EXPECT_EQ(s.threats, 1u);
+  EXPECT_EQ(s.filesUnreadable, 2u);
+  EXPECT_EQ(w.progress().filesDone, 3u);
+  const std::string text = log();
+  EXPECT_NE(text.find("scan finished: files=1 threats=1"), std::string::npos) << text;
+  EXPECT_NE(text.find("scan skipped 2 files that could not be read"), std::string::npos) << text;
+  // A clean scan says nothing of the kind.
+  ASSERT_TRUE(w.requestScan(3, {tool_}, &error)) << error;
+  ASSERT_TRUE(waitIdle(w));
+  EXPECT_EQ(w.lastSummary().filesUnreadable, 0u);
+  EXPECT_EQ(log().find("scan skipped", text.size()), std::string::npos);
+}
+
 TEST_F(ScanWorkerTest, CancelDuringCountingOrScanningEndsCancelled) {
   for (const wchar_t* when : {L"counting", L"scanning"}) {
     SCOPED_TRACE(toUtf8(when));
