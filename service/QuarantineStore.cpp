@@ -196,7 +196,7 @@ std::string serializeQuarantineIndex(const std::vector<QuarantineRecord>& record
 }
 
 bool holdFile(const std::wstring& path, HeldFile& out, std::string* error, OpenFailure* why,
-              unsigned long* systemError) {
+              unsigned long* systemError, const ClientIdentity& client) {
   if (systemError) *systemError = 0;
   std::wstring parent;
   out.path = path;
@@ -204,15 +204,31 @@ bool holdFile(const std::wstring& path, HeldFile& out, std::string* error, OpenF
     if (why) *why = OpenFailure::NotFound;
     return fail(error, "file not found");
   }
-  const auto failed = [&](const std::string& text) {
+  std::string text;
+  const auto failed = [&] {
     if (systemError) *systemError = lastSystemError();
     return fail(error, text);
   };
-  if (!out.folder.open(parent, Links::Refuse, Folder::Purpose::Modify, error, why)) {
-    return failed(error ? *error : std::string());
+  const auto denied = [&] {
+    if (why) *why = OpenFailure::AccessDenied;
+    return fail(error, "access denied");
+  };
+  {
+    // The folders as the client may reach them: no further than it could go itself.
+    const ActingAs acting(client);
+    if (!acting.ok()) return denied();
+    if (!out.folder.open(parent, Links::Refuse, Folder::Purpose::Modify, &text, why)) {
+      return failed();
+    }
   }
-  if (!out.file.openIn(out.folder, out.name, Links::Refuse, InputFile::Access::Move, error, why)) {
-    return failed(error ? *error : std::string());
+  // The file itself by the service: deleting needs no right to read it.
+  if (!out.file.openIn(out.folder, out.name, Links::Refuse, InputFile::Access::Move, &text, why)) {
+    return failed();
+  }
+  const ActingAs acting(client);
+  if (!acting.ok() || !actingClientMayDelete(out.folder, out.file)) {
+    out.file.close();
+    return denied();
   }
   return true;
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/ThreatLevel.h"
+#include "common/platform/ClientIdentity.h"
 #include "common/platform/File.h"
 #include "common/platform/Folder.h"
 
@@ -57,9 +58,12 @@ struct HeldFile {
   InputFile file;  // opened with InputFile::Access::Move
 };
 // Opens `path` and every folder on its way without following a link: a link anywhere fails
-// with OpenFailure::Link. Only a regular file is held.
+// with OpenFailure::Link. Only a regular file is held. For a client other than the service the
+// way is walked with the client's identity, and a file the client could not delete itself
+// fails with OpenFailure::AccessDenied.
 bool holdFile(const std::wstring& path, HeldFile& out, std::string* error = nullptr,
-              OpenFailure* why = nullptr, unsigned long* systemError = nullptr);
+              OpenFailure* why = nullptr, unsigned long* systemError = nullptr,
+              const ClientIdentity& client = {});
 
 // The error of an operation refused because its path leads through a link.
 inline constexpr char kRestoreThroughLink[] = "restore refused: the path contains a link";

@@ -100,6 +100,9 @@ enum class Privacy { Shared, OwnerOnly };
 // exist already keep their permissions.
 bool createDirectories(const std::wstring& path, std::string* error = nullptr,
                        Privacy privacy = Privacy::Shared);
+// POSIX: takes group and other permissions away from a file or folder this process owns (a link
+// is left alone). Windows: nothing (access lists are the installer's).
+void restrictToOwner(const std::wstring& path);
 
 // Reads a whole file. `missing` (when given) tells a file that does not exist apart from one that
 // exists but cannot be read: callers that rewrite what they read must not treat the second as
@@ -128,7 +131,7 @@ long long fileSize(const std::wstring& path);
 // A file opened for appending whole records, shared with other writers and other processes:
 // every write lands at the end of the file as one piece, so concurrent writers never overwrite
 // or split each other's records. Windows: an append-only handle (FILE_APPEND_DATA without
-// FILE_WRITE_DATA); POSIX: O_APPEND, and a file this creates is readable by its owner only.
+// FILE_WRITE_DATA); POSIX: O_APPEND, and the file is readable by its owner only.
 class AppendFile {
  public:
   AppendFile() = default;

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <exception>
+#include <memory>
+#include <stdexcept>
 #include <filesystem>
 #include <system_error>
 
@@ -49,9 +51,12 @@ ScanController::~ScanController() {
 void ScanController::loadCache() { cache_.load(options_.cachePath); }
 
 bool ScanController::request(uint32_t scope, std::vector<std::wstring> paths,
-                             std::string* error) {
+                             std::string* error, const ClientIdentity& client) {
   if (stopping_.load()) return fail(error, "service is stopping");
   if (!settings_.copy().protectionEnabled) return fail(error, "protection is disabled");
+  const bool ofPaths = scope != kScopeQuick && scope != kScopeFull && scope != kScopeMemory;
+  // Paths are walked as the client: a client this thread cannot act as gets nothing walked.
+  if (ofPaths && !ActingAs(client).ok()) return fail(error, "access denied");
   if (running_.exchange(true)) return fail(error, "a scan is already running");
 
   cancelRequested_.store(false);
@@ -73,8 +78,8 @@ bool ScanController::request(uint32_t scope, std::vector<std::wstring> paths,
   }
   if (thread_.joinable()) thread_.join();
   try {
-    thread_ = std::thread([this, scope, p = std::move(paths)]() mutable {
-      scanLoop(scope, std::move(p));
+    thread_ = std::thread([this, scope, p = std::move(paths), client]() mutable {
+      scanLoop(scope, std::move(p), client);
     });
   } catch (const std::exception& e) {
     finishFailed(L"failed", true);
@@ -138,10 +143,14 @@ void ScanController::finishFailed(const wchar_t* state, bool failed) {
   notifyState(state);
 }
 
-void ScanController::scanLoop(uint32_t scope, std::vector<std::wstring> paths) {
+void ScanController::scanLoop(uint32_t scope, std::vector<std::wstring> paths,
+                              const ClientIdentity& client) {
   try {
     const auto started = std::chrono::steady_clock::now();
     const ServiceConfig config = settings_.copy();
+    // Quick, full and memory scans are the service's own; only a scan of paths is the client's.
+    const bool ofPaths = scope != kScopeQuick && scope != kScopeFull && scope != kScopeMemory;
+    const ClientIdentity requested = ofPaths ? client : ClientIdentity();
     std::vector<ScanTarget> targets;
     std::vector<std::wstring> files;  // single files named by a request, evaluated directly
     if (scope == kScopeQuick) {
@@ -152,6 +161,8 @@ void ScanController::scanLoop(uint32_t scope, std::vector<std::wstring> paths) {
     } else if (scope == kScopeMemory) {
       logWarning("memory scan requested but not implemented");
     } else {
+      // Even which of them are folders is the client's to know, not the service's to tell.
+      const ActingAs acting(requested);
       for (auto& p : paths) {
         // The walk enumerates folders only. Anything else named is evaluated directly, so a file
         // that is missing or not a regular one is reported as not scanned rather than dropped.
@@ -176,7 +187,7 @@ void ScanController::scanLoop(uint32_t scope, std::vector<std::wstring> paths) {
     }
 
     ScanSummary summary;
-    const bool cancelled = runScan(targets, files, config, std::move(db), summary);
+    const bool cancelled = runScan(targets, files, config, std::move(db), requested, summary);
     const uint64_t elapsedMs = static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                               started)
@@ -223,7 +234,8 @@ void ScanController::scanLoop(uint32_t scope, std::vector<std::wstring> paths) {
 
 bool ScanController::runScan(const std::vector<ScanTarget>& targets,
                              const std::vector<std::wstring>& files, const ServiceConfig& config,
-                             std::shared_ptr<const SignatureDatabase> db, ScanSummary& summary) {
+                             std::shared_ptr<const SignatureDatabase> db,
+                             const ClientIdentity& client, ScanSummary& summary) {
   FileScanner scanner(std::move(db), engineScannerOptions(config));
   // What the verdicts showed so far: the summary when the scan throws midway.
   ScanSummary partial;
@@ -252,12 +264,23 @@ bool ScanController::runScan(const std::vector<ScanTarget>& targets,
 
   std::thread watcher;
   try {
+    // Walks and reads happen as the client; the watcher thread and the bookkeeping after the
+    // scan keep the service's own identity.
+    const auto actAsClient = [&] {
+      auto acting = std::make_unique<ActingAs>(client);
+      if (!acting->ok()) throw std::runtime_error("cannot act as " + client.describe());
+      return acting;
+    };
     setState(L"counting");
-    ScanProgressInfo measured = scanner.measure(targets);
-    for (const auto& f : files) {
-      const long long size = fileSize(f);
-      ++measured.filesTotal;
-      if (size > 0) measured.bytesTotal += static_cast<uint64_t>(size);
+    ScanProgressInfo measured;
+    {
+      const auto acting = actAsClient();
+      measured = scanner.measure(targets);
+      for (const auto& f : files) {
+        const long long size = fileSize(f);
+        ++measured.filesTotal;
+        if (size > 0) measured.bytesTotal += static_cast<uint64_t>(size);
+      }
     }
     const uint64_t filesTotal = measured.filesTotal;
     const uint64_t bytesTotal = measured.bytesTotal;
@@ -279,6 +302,7 @@ bool ScanController::runScan(const std::vector<ScanTarget>& targets,
     // A cancel during counting skips the scan: the file scanner clears its own flag when its
     // scan starts, so the watcher's cancel could come too early and be lost.
     if (!cancelRequested_.load()) {
+      const auto acting = actAsClient();
       uint64_t filesBefore = 0, bytesBefore = 0;
       for (const auto& f : files) {
         if (cancelRequested_.load()) break;

@@ -24,6 +24,9 @@ uint32_t tickCount32() {
   return static_cast<uint32_t>(static_cast<uint64_t>(ms.count()));
 }
 
+// Who a client without an identity of its own is taken for: a user with no rights to speak of.
+constexpr uint32_t kNobody = 65534;
+
 // A path the caller asks to change to, when it differs from the current one.
 bool changesPath(const std::wstring& requested, const std::wstring& current) {
   return !requested.empty() && requested != current;
@@ -36,12 +39,11 @@ void logStatus(std::string_view text) { logInfo("ZORVEK Antivirus: " + std::stri
 Dispatcher::Dispatcher(ScanWorker& engine, DispatcherOptions options)
     : engine_(engine), options_(std::move(options)) {}
 
-Reply Dispatcher::handle(uint32_t opcode, std::string_view payload,
-                         const std::function<bool()>& privileged) {
+Reply Dispatcher::handle(uint32_t opcode, std::string_view payload, const Caller& caller) {
   Reply reply;
   reply.opcode = opcode;
   try {
-    if (!dispatch(opcode, payload, privileged, reply.payload, reply.error) && reply.error.empty())
+    if (!dispatch(opcode, payload, caller, reply.payload, reply.error) && reply.error.empty())
       reply.error = "request failed";
   } catch (const std::exception& e) {
     reply.error = std::string("internal error: ") + e.what();
@@ -61,9 +63,14 @@ void Dispatcher::stopService() {
   if (options_.requestStop) options_.requestStop();
 }
 
-bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload,
-                          const std::function<bool()>& privileged, std::string& reply,
-                          std::string& error) {
+bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload, const Caller& caller,
+                          std::string& reply, std::string& error) {
+  const auto privileged = [&caller] { return caller.privileged && caller.privileged(); };
+  // A privileged client acts with the service's rights; any other with its own.
+  const auto actingAs = [&]() -> ClientIdentity {
+    if (privileged()) return {};
+    return caller.identity ? caller.identity() : ClientIdentity::ofUser(kNobody, kNobody, {});
+  };
   switch (opcode) {
     case ipc::kOpHello: {
       ipc::HelloReply r;
@@ -93,7 +100,8 @@ bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload,
     case ipc::kOpStartScan: {
       ipc::StartScanRequest r;
       if (!ipc::decodeStartScanRequest(payload, r)) return fail(error, "malformed StartScan payload");
-      return engine_.requestScan(static_cast<uint32_t>(r.scope), std::move(r.paths), &error);
+      return engine_.requestScan(static_cast<uint32_t>(r.scope), std::move(r.paths), &error,
+                                 actingAs());
     }
     case ipc::kOpProgress: {
       ipc::ProgressReply r;
@@ -118,7 +126,7 @@ bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload,
       ipc::ThreatDecisionRequest r;
       if (!ipc::decodeThreatDecisionRequest(payload, r))
         return fail(error, "malformed ThreatDecision payload");
-      return engine_.decideThreat(fromWire(r), &error);
+      return engine_.decideThreat(fromWire(r), &error, actingAs());
     }
     case ipc::kOpQuarantineList: {
       std::vector<ipc::QuarantineRecord> list;
@@ -130,6 +138,9 @@ bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload,
     case ipc::kOpQuarantineRestore: {
       uint64_t id = 0;
       if (!ipc::decodeU64Payload(payload, id)) return fail(error, "malformed quarantine id");
+      // Putting a file back or destroying it for good is an administrator's decision: any user
+      // could otherwise undo what an administrator quarantined.
+      if (!privileged()) return fail(error, "access denied");
       return opcode == ipc::kOpQuarantineDelete ? engine_.quarantineDelete(id, &error)
                                                 : engine_.quarantineRestore(id, &error);
     }
@@ -197,7 +208,8 @@ void serveClient(ipc::PipeHandle& client, const Event& stop, const std::atomic<b
                  Dispatcher& dispatcher) {
   uint32_t opcode = 0;
   std::string payload;
-  const std::function<bool()> privileged = [&client] { return ipc::clientIsPrivileged(client); };
+  const Caller caller{[&client] { return ipc::clientIsPrivileged(client); },
+                      [&client] { return ClientIdentity::ofPipeClient(client); }};
   while (!stopping.load()) {
     std::string error;
     payload.clear();
@@ -205,7 +217,7 @@ void serveClient(ipc::PipeHandle& client, const Event& stop, const std::atomic<b
       if (!ipc::isQuietEnd(error) && !stopping.load()) logStatus("request read failed: " + error);
       return;
     }
-    const Reply reply = dispatcher.handle(opcode, payload, privileged);
+    const Reply reply = dispatcher.handle(opcode, payload, caller);
     if (!reply.error.empty()) logWarning("request failed: " + reply.error);
     const bool written = ipc::writeFrame(client, stop, reply.opcode, reply.payload, &error);
     if (reply.stopService) dispatcher.stopService();

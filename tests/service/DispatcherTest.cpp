@@ -57,8 +57,11 @@ class DispatcherTest : public ::testing::Test {
     Logger::instance().close();
   }
 
+  // An unprivileged caller is this test process's own user.
   Reply call(uint32_t opcode, std::string_view payload = {}, bool privileged = false) {
-    return dispatcher_->handle(opcode, payload, [privileged] { return privileged; });
+    return dispatcher_->handle(
+        opcode, payload,
+        {[privileged] { return privileged; }, [] { return ClientIdentity::ofCurrentProcess(); }});
   }
   std::string errorOf(const Reply& r) {
     EXPECT_EQ(r.opcode, ipc::kOpError);
@@ -106,7 +109,8 @@ TEST_F(DispatcherTest, RefusedRequestsGiveTheirErrorTexts) {
       {ipc::kOpThreatDecision, "\x01", "malformed ThreatDecision payload"},
       {ipc::kOpQuarantineDelete, "abc", "malformed quarantine id"},
       {ipc::kOpQuarantineRestore, "", "malformed quarantine id"},
-      {ipc::kOpQuarantineRestore, ipc::encodeU64Payload(42), "record not found"},
+      {ipc::kOpQuarantineRestore, ipc::encodeU64Payload(42), "access denied"},
+      {ipc::kOpQuarantineDelete, ipc::encodeU64Payload(42), "access denied"},
       {ipc::kOpSetConfig, "\x01\x00\x00", "malformed SetConfig payload"},
       {ipc::kOpFirewallSetProfile, "xy", "malformed firewall payload"},
       {ipc::kOpLiveUpdate, "", "live update is not built yet"},
@@ -122,6 +126,8 @@ TEST_F(DispatcherTest, RefusedRequestsGiveTheirErrorTexts) {
     EXPECT_FALSE(r.endSession);
   }
   EXPECT_EQ(stopRequests_, 0);
+  EXPECT_EQ(errorOf(call(ipc::kOpQuarantineRestore, ipc::encodeU64Payload(42), true)),
+            "record not found");
 }
 
 TEST_F(DispatcherTest, HandlerExceptionBecomesInternalError) {
@@ -166,10 +172,12 @@ TEST_F(DispatcherTest, FirewallChangesOnlyFromPrivilegedClient) {
     EXPECT_EQ(firewallRequests_, std::vector<std::string>{c.forwarded});
   }
   int asked = 0;
-  const Reply status = dispatcher_->handle(ipc::kOpFirewallStatus, {}, [&asked] {
-    ++asked;
-    return false;
-  });
+  const Reply status = dispatcher_->handle(ipc::kOpFirewallStatus, {},
+                                           {[&asked] {
+                                              ++asked;
+                                              return false;
+                                            },
+                                            {}});
   EXPECT_EQ(status.payload, "profiles: on");
   EXPECT_EQ(asked, 0);
   const std::string log = test::readFile(data_ + pathSeparator() + L"zorvek.log");
@@ -293,8 +301,9 @@ TEST_F(DispatcherTest, ScanDecideAndQuarantineThroughRequests) {
   EXPECT_EQ(found[0].path, eicar_);
   EXPECT_FALSE(found[0].findings.empty());
 
-  ipc::ThreatDecisionRequest decision{eicar_, 3, found[0].threatName, found[0].secondText,
-                                      found[0].level, found[0].size, found[0].detail};
+  // The texts of a decision are the client's: the quarantine record keeps the engine's own.
+  ipc::ThreatDecisionRequest decision{eicar_, 3, "Forged.Name", found[0].secondText, 0,
+                                      found[0].size, found[0].detail};
   EXPECT_EQ(call(ipc::kOpThreatDecision, ipc::encodeThreatDecisionRequest(decision)).opcode,
             ipc::kOpThreatDecision);
   EXPECT_TRUE(std::filesystem::exists(toPath(eicar_)));
@@ -308,7 +317,14 @@ TEST_F(DispatcherTest, ScanDecideAndQuarantineThroughRequests) {
   ASSERT_TRUE(ipc::decodeQuarantineList(call(ipc::kOpQuarantineList).payload, list));
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].originPath, eicar_);
-  r = call(ipc::kOpQuarantineRestore, ipc::encodeU64Payload(list[0].id));
+  EXPECT_EQ(list[0].threat, found[0].threatName);
+  EXPECT_EQ(list[0].severity, found[0].level);
+  // Putting it back, or deleting it for good, is for privileged clients only.
+  for (const uint32_t op : {ipc::kOpQuarantineRestore, ipc::kOpQuarantineDelete}) {
+    EXPECT_EQ(errorOf(call(op, ipc::encodeU64Payload(list[0].id))), "access denied");
+  }
+  EXPECT_FALSE(std::filesystem::exists(toPath(eicar_)));
+  r = call(ipc::kOpQuarantineRestore, ipc::encodeU64Payload(list[0].id), true);
   ASSERT_EQ(r.opcode, ipc::kOpQuarantineRestore) << ipc::errorReplyText(r.payload);
   EXPECT_EQ(test::readFile(eicar_), test::kEicar);
 

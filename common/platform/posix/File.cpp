@@ -182,6 +182,13 @@ bool createDirectories(const std::wstring& path, std::string* error, Privacy pri
   return false;
 }
 
+void restrictToOwner(const std::wstring& path) {
+  struct stat st{};
+  const std::string native = toUtf8(path);
+  if (::lstat(native.c_str(), &st) != 0 || S_ISLNK(st.st_mode) || st.st_uid != ::geteuid()) return;
+  ::chmod(native.c_str(), st.st_mode & 07700);
+}
+
 bool readWholeFile(const std::wstring& path, std::string& out, std::string* error, bool* missing) {
   out.clear();
   if (missing) *missing = false;
@@ -290,6 +297,10 @@ bool AppendFile::open(const std::wstring& path, bool* created, std::string* erro
     return false;
   }
   if (created) *created = made;
+  // A file an older version made readable by all is closed again.
+  struct stat st{};
+  if (!made && ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0)
+    ::fchmod(fd, st.st_mode & 07700);
   handle_ = fd;
   return true;
 }

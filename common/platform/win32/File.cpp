@@ -213,6 +213,8 @@ bool createDirectories(const std::wstring& path, std::string* error, Privacy) {
   return false;
 }
 
+void restrictToOwner(const std::wstring&) {}
+
 bool readWholeFile(const std::wstring& path, std::string& out, std::string* error, bool* missing) {
   out.clear();
   if (missing) *missing = false;
