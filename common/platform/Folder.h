@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/platform/File.h"
@@ -24,11 +25,17 @@ class Folder {
   enum class Purpose { List, Modify };
 
   Folder() = default;
-  Folder(Folder&& other) noexcept;
-  Folder& operator=(Folder&& other) noexcept;
+  Folder(Folder&& other) noexcept : handle_(std::exchange(other.handle_, kInvalid)) {}
+  Folder& operator=(Folder&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = std::exchange(other.handle_, kInvalid);
+    }
+    return *this;
+  }
   Folder(const Folder&) = delete;
   Folder& operator=(const Folder&) = delete;
-  ~Folder();
+  ~Folder() { close(); }
 
   // Opens a folder by its path, one component at a time from the root (a relative path starts at
   // the current folder). With Links::Refuse a link met anywhere on the way fails with

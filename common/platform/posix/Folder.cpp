@@ -133,19 +133,6 @@ SplitPath splitPath(const std::wstring& path) {
   return out;
 }
 
-Folder::Folder(Folder&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
-}
-
-Folder::~Folder() { close(); }
-
 void Folder::close() {
   if (handle_ != kInvalid) ::close(static_cast<int>(handle_));
   handle_ = kInvalid;

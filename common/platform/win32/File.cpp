@@ -12,6 +12,16 @@ DWORD readSize(size_t size) { return static_cast<DWORD>(size > (1u << 30) ? (1u 
 
 namespace detail {
 
+std::wstring fullPath(const std::wstring& path) {
+  const DWORD need = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (need == 0) return path;
+  std::wstring full(need, L'\0');
+  const DWORD got = GetFullPathNameW(path.c_str(), need, full.data(), nullptr);
+  if (got == 0 || got >= need) return path;
+  full.resize(got);
+  return full;
+}
+
 std::wstring extendedPath(const std::wstring& path) {
   // Folders must leave room for an 8.3 name (MAX_PATH - 12); below that nothing changes.
   if (path.size() < MAX_PATH - 12 || path.rfind(L"\\\\?\\", 0) == 0 ||
@@ -19,12 +29,7 @@ std::wstring extendedPath(const std::wstring& path) {
     return path;
   }
   // The prefix turns off the system's own clean-up of the path, so do it first.
-  const DWORD need = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (need == 0) return path;
-  std::wstring full(need, L'\0');
-  const DWORD got = GetFullPathNameW(path.c_str(), need, full.data(), nullptr);
-  if (got == 0 || got >= need) return path;
-  full.resize(got);
+  const std::wstring full = fullPath(path);
   if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
   return L"\\\\?\\" + full;
 }

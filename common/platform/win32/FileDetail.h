@@ -12,6 +12,8 @@ namespace zorvek::detail {
 // The path as the file API takes it beyond MAX_PATH: long paths get the "\\?\" (or "\\?\UNC\")
 // prefix after normalisation; short ones stay as they are.
 std::wstring extendedPath(const std::wstring& path);
+// The path made whole and clean by the system (GetFullPathNameW); unchanged when it cannot be.
+std::wstring fullPath(const std::wstring& path);
 
 OpenFailure failureOf(DWORD code);
 std::string win32Text(const char* what, DWORD code);

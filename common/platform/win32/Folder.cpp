@@ -103,16 +103,6 @@ HANDLE openStep(HANDLE parent, const std::wstring& name, Links links, Folder::Pu
   return h;
 }
 
-std::wstring fullPath(const std::wstring& path) {
-  const DWORD need = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (need == 0) return path;
-  std::wstring full(need, L'\0');
-  const DWORD got = GetFullPathNameW(path.c_str(), need, full.data(), nullptr);
-  if (got == 0 || got >= need) return path;
-  full.resize(got);
-  return full;
-}
-
 bool isDriveRoot(const std::wstring& p, size_t at) {
   return p.size() >= at + 3 && iswalpha(p[at]) && p[at + 1] == L':' && p[at + 2] == L'\\';
 }
@@ -194,7 +184,7 @@ SplitPath splitPath(const std::wstring& input) {
     rest = 3;
   } else if (!path.empty()) {
     // Relative, drive-relative ("C:x") or rooted on the current drive ("\x"): made whole first.
-    const std::wstring full = fullPath(path);
+    const std::wstring full = detail::fullPath(path);
     if (full != path && (isDriveRoot(full, 0) || full.rfind(L"\\\\", 0) == 0)) return splitPath(full);
   }
   while (rest < path.size()) {
@@ -206,19 +196,6 @@ SplitPath splitPath(const std::wstring& input) {
   }
   return out;
 }
-
-Folder::Folder(Folder&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
-}
-
-Folder::~Folder() { close(); }
 
 void Folder::close() {
   if (handle_ != kInvalid) CloseHandle(asHandle(handle_));
