@@ -24,7 +24,8 @@ class ClientIdentity {
   // The client connected to the pipe (Windows: it must have written to the pipe first). When its
   // identity cannot be read, the result may do nothing at all.
   static ClientIdentity ofPipeClient(const ipc::PipeHandle& client);
-  // This process's own user, as a client (for tests and tools).
+  // This process's own user, as a client (for tests and tools); on Windows the thread's
+  // impersonation token when it has one.
   static ClientIdentity ofCurrentProcess();
   // POSIX: a user with its primary and supplementary groups. Elsewhere an identity that may do
   // nothing.

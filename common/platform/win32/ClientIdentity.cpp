@@ -79,8 +79,11 @@ ClientIdentity ClientIdentity::ofPipeClient(const ipc::PipeHandle& client) {
 ClientIdentity ClientIdentity::ofCurrentProcess() {
   auto native = std::make_shared<Native>();
   UniqueKernelHandle token;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, token.put()))
+  // A thread that impersonates someone acts as that someone.
+  if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY | TOKEN_DUPLICATE, TRUE, token.put()) ||
+      OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, token.put())) {
     native->token = identificationCopy(token.get());
+  }
   return ClientIdentity(std::move(native));
 }
 
