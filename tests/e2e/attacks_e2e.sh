@@ -4,35 +4,13 @@
 # refusal with its targets untouched. Needs root and setpriv; exits 77 (skipped) otherwise.
 # Usage: attacks_e2e.sh BIN_DIR
 set -uo pipefail
-bin=$(cd "$1" && pwd)
-svc=$bin/ZorvekService
-ctl=$bin/zorvekctl
 if [ "$(id -u)" != 0 ] || ! command -v setpriv >/dev/null; then
   echo "skipped: needs root and setpriv"
   exit 77
 fi
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh" "$1"
 nobody=65534
 as_other="setpriv --reuid=$nobody --regid=$nobody --clear-groups"
-work=$(mktemp -d)
-chmod 755 "$work"
-export ZORVEK_DATA_DIR=$work/data ZORVEK_PIPE=$work/svc.sock
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect() {
-  local want=$1 what=$2
-  shift 3
-  out=$("$@" 2>&1)
-  local got=$?
-  [ "$got" = "$want" ] || fail "$what: exit $got, want $want: $out"
-}
-contains() { grep -qF -- "$2" <<<"$out" || fail "$1: no '$2' in: $out"; }
 lacks() { grep -qF -- "$2" <<<"$out" && fail "$1: '$2' revealed in: $out"; }
 same() { [ "$(cat "$1")" = "$2" ] || fail "$3: $1 now holds '$(cat "$1" 2>/dev/null)'"; }
 mode() { [ "$(stat -c %a "$1" 2>/dev/null)" = "$2" ] || fail "$1 is $(stat -c %a "$1" 2>/dev/null), want $2"; }
@@ -42,10 +20,7 @@ quarantine_id() { # the id of the record whose origin is $1
     sed -n 's/.*"id":\([0-9]*\).*/\1/p' | head -1
 }
 
-"$svc" --console >"$work/console.txt" 2>&1 &
-pid=$!
-for _ in $(seq 100); do "$ctl" status >/dev/null 2>&1 && break; sleep 0.05; done
-"$ctl" status >/dev/null 2>&1 || { fail "service did not answer"; exit 1; }
+start_service || exit 1
 
 # A folder only root may read, with a threat and a name in it.
 mkdir -m 700 "$work/secret"

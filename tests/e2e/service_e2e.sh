@@ -3,41 +3,7 @@
 # unprivileged client, and a clean stop by SIGINT.
 # Usage: service_e2e.sh BIN_DIR
 set -uo pipefail
-bin=$(cd "$1" && pwd)
-svc=$bin/ZorvekService
-ctl=$bin/zorvekctl
-work=$(mktemp -d)
-chmod 755 "$work"
-export ZORVEK_DATA_DIR=$work/data ZORVEK_PIPE=$work/svc.sock
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-# expect CODE DESCRIPTION -- command...: runs it, keeps its output in $out.
-expect() {
-  local want=$1 what=$2
-  shift 3
-  out=$("$@" 2>&1)
-  local got=$?
-  [ "$got" = "$want" ] || fail "$what: exit $got, want $want: $out"
-}
-contains() { grep -qF -- "$2" <<<"$out" || fail "$1: no '$2' in: $out"; }
-
-start_service() {
-  "$svc" --console >"$work/console.txt" 2>&1 &
-  pid=$!
-  for _ in $(seq 100); do
-    "$ctl" status >/dev/null 2>&1 && return 0
-    sleep 0.05
-  done
-  fail "service did not answer"
-  return 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh" "$1"
 
 # Somebody other than us and root, for the refusals.
 as_other=
