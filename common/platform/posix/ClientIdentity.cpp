@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 
 #include "common/platform/File.h"
 #include "common/platform/Folder.h"
@@ -81,7 +82,8 @@ ClientIdentity ClientIdentity::ofPipeClient(const ipc::PipeHandle& client) {
       size = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
       rc = ::getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &size);
     }
-    if (rc == 0) native->groups.assign(groups.begin(), groups.begin() + size / sizeof(gid_t));
+    if (rc == 0) native->groups.assign(
+        groups.begin(), groups.begin() + static_cast<std::ptrdiff_t>(size / sizeof(gid_t)));
   }
   return ClientIdentity(std::move(native));
 }
