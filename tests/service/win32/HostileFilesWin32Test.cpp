@@ -3,6 +3,8 @@
 
 #include "common/platform/win32/Handle.h"
 
+#include <winioctl.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
