@@ -23,6 +23,7 @@ constexpr DWORD kAllShares = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DEL
 const auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 constexpr DWORD kDispositionDelete = 0x1;
 constexpr DWORD kDispositionPosixSemantics = 0x2;
+constexpr NTSTATUS kFileIsADirectory = static_cast<NTSTATUS>(0xC00000BAL);
 
 HANDLE asHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
@@ -337,7 +338,8 @@ bool InputFile::openIn(const Folder& folder, const std::wstring& name, Links lin
   if (status < 0) {
     const DWORD code = codeOf(status);
     SetLastError(code);
-    if (why) *why = detail::failureOf(code);
+    // A folder answers "access denied", which would read as a refusal of the client.
+    if (why) *why = status == kFileIsADirectory ? OpenFailure::NotRegular : detail::failureOf(code);
     if (error) *error = win32Text("open failed", code);
     return false;
   }
