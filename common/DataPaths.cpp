@@ -15,10 +15,13 @@ std::wstring dataFolder() {
            !(folder.size() == 3 && folder[1] == L':')) {
       folder.pop_back();
     }
+    if (!folder.empty()) createDirectories(folder, nullptr, Privacy::OwnerOnly);
   } else {
     folder = platformDataFolder();
+    // The folder is ours by name: one an older version made open to all is closed again.
+    if (!folder.empty() && createDirectories(folder, nullptr, Privacy::OwnerOnly))
+      restrictToOwner(folder);
   }
-  if (!folder.empty()) createDirectories(folder);
   return folder;
 }
 

@@ -2,10 +2,15 @@
 // Streaming MD5, SHA-1 and SHA-256 with lower-case hex output, whole-file hashing and byte
 // entropy. SHA-1 and SHA-256 use the x86 SHA extensions when the CPU has them.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+
+namespace zorvek {
+class InputFile;
+}
 
 namespace zorvek::hash {
 
@@ -72,19 +77,28 @@ bool shaExtensionsEnabled();
 void setShaExtensionsEnabled(bool enabled);
 
 // Whole-file digests, read in chunks of `chunkSize` bytes with one buffer. A file that cannot be
-// opened gives ""; a read error midway gives the digest of the bytes before it.
+// opened or read to its end gives "": never the digest of part of a file.
 std::string md5File(const std::wstring& path, size_t chunkSize);
 std::string sha1File(const std::wstring& path, size_t chunkSize);
 std::string sha256File(const std::wstring& path, size_t chunkSize);
+// The same through a file already open (read from its start); `error` tells why it is "".
+std::string sha256OpenFile(InputFile& file, size_t chunkSize, std::string* error = nullptr);
 
 struct FileDigests {
-  std::string md5, sha1, sha256;  // all empty when the file could not be opened
+  std::string md5, sha1, sha256;  // all empty unless the file was read to its end (or the limit)
   uint64_t bytesRead = 0;
+  std::string error;       // why the digests are empty
+  bool cancelled = false;  // the cancel flag ended the read
 };
 // Sees every chunk of the file in order as it is read, before the next read.
 using ChunkSink = std::function<void(const uint8_t* data, size_t size)>;
 // MD5, SHA-1 and SHA-256 of a file in one pass: each byte is read once and fed to all three.
 FileDigests hashFile(const std::wstring& path, size_t chunkSize, const ChunkSink& sink = {});
+// The same through a file already open, from its current position: no more than `limit` bytes are
+// read (a file that grows meanwhile is not followed), and `cancel`, when given, is checked before
+// every chunk.
+FileDigests hashOpenFile(InputFile& file, size_t chunkSize, const ChunkSink& sink,
+                         uint64_t limit, const std::atomic<bool>* cancel = nullptr);
 
 // Shannon entropy in bits per byte, 0.0 to 8.0; 0.0 for null data or size 0.
 double byteEntropy(const void* data, size_t size);

@@ -11,18 +11,24 @@ namespace {
 size_t effectiveChunk(size_t chunkSize) { return chunkSize ? chunkSize : kDefaultChunkSize; }
 
 template <typename H>
-std::string digestFile(const std::wstring& path, size_t chunkSize) {
-  InputFile file;
-  if (!file.open(path)) return {};
+std::string digestOpenFile(InputFile& file, size_t chunkSize, std::string* error) {
   const size_t chunk = effectiveChunk(chunkSize);
   const std::unique_ptr<uint8_t[]> buffer(new uint8_t[chunk]());
   H hasher;
   for (;;) {
-    const long long n = file.read(buffer.get(), chunk);
-    if (n <= 0) break;
+    const long long n = file.read(buffer.get(), chunk, error);
+    if (n < 0) return {};
+    if (n == 0) break;
     hasher.update(buffer.get(), static_cast<size_t>(n));
   }
   return hasher.finalDigest();
+}
+
+template <typename H>
+std::string digestFile(const std::wstring& path, size_t chunkSize) {
+  InputFile file;
+  if (!file.open(path)) return {};
+  return digestOpenFile<H>(file, chunkSize, nullptr);
 }
 
 }  // namespace
@@ -36,11 +42,20 @@ std::string sha1File(const std::wstring& path, size_t chunkSize) {
 std::string sha256File(const std::wstring& path, size_t chunkSize) {
   return digestFile<Sha256>(path, chunkSize);
 }
+std::string sha256OpenFile(InputFile& file, size_t chunkSize, std::string* error) {
+  return digestOpenFile<Sha256>(file, chunkSize, error);
+}
 
 FileDigests hashFile(const std::wstring& path, size_t chunkSize, const ChunkSink& sink) {
-  FileDigests out;
   InputFile file;
-  if (!file.open(path)) return out;
+  FileDigests out;
+  if (!file.open(path, InputFile::Share::ReadOnly, &out.error)) return out;
+  return hashOpenFile(file, chunkSize, sink, UINT64_MAX);
+}
+
+FileDigests hashOpenFile(InputFile& file, size_t chunkSize, const ChunkSink& sink, uint64_t limit,
+                         const std::atomic<bool>* cancel) {
+  FileDigests out;
   const size_t chunk = effectiveChunk(chunkSize);
   const std::unique_ptr<uint8_t[]> buffer(new uint8_t[chunk]());
   Md5 md5;
@@ -49,9 +64,21 @@ FileDigests hashFile(const std::wstring& path, size_t chunkSize, const ChunkSink
   // The three passes over a chunk go slice by slice so that the bytes are still in the L1/L2
   // cache for the second and third digest.
   constexpr size_t kSlice = 32 * 1024;
-  for (;;) {
-    const long long n = file.read(buffer.get(), chunk);
-    if (n <= 0) break;
+  while (out.bytesRead < limit) {
+    // Checked per chunk, so a cancel or a stop ends even a huge file within moments.
+    if (cancel && cancel->load()) {
+      out.cancelled = true;
+      out.error = "cancelled";
+      return out;
+    }
+    const uint64_t left = limit - out.bytesRead;
+    const size_t want = left < chunk ? static_cast<size_t>(left) : chunk;
+    const long long n = file.read(buffer.get(), want, &out.error);
+    if (n < 0) {
+      if (out.error.empty()) out.error = "read failed";
+      return out;
+    }
+    if (n == 0) break;
     const auto size = static_cast<size_t>(n);
     for (size_t off = 0; off < size; off += kSlice) {
       const size_t len = size - off < kSlice ? size - off : kSlice;
@@ -62,6 +89,7 @@ FileDigests hashFile(const std::wstring& path, size_t chunkSize, const ChunkSink
     out.bytesRead += size;
     if (sink) sink(buffer.get(), size);
   }
+  out.error.clear();
   out.md5 = md5.finalDigest();
   out.sha1 = sha1.finalDigest();
   out.sha256 = sha256.finalDigest();

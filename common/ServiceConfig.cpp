@@ -84,7 +84,8 @@ std::string ServiceConfig::serialize() const {
 }
 
 bool ServiceConfig::save(const std::wstring& path, std::string* error) const {
-  return writeFileAtomically(path, serialize(), error);
+  // Owner-only: the paths in it are the service's business.
+  return writeFileAtomically(path, serialize(), error, Privacy::OwnerOnly);
 }
 
 }  // namespace zorvek

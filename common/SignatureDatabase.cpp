@@ -251,8 +251,9 @@ constexpr size_t kChunk = 1 << 20;
 
 // Feeds the lines of bytes [from, to) of the file to the parser, `to` < 0 meaning the end of the
 // file; `from` starts a line. Streamed in chunks: the lines are the same as in the whole text
-// without holding it all. The buffer grows only for a line longer than a chunk.
-void parseRange(InputFile& file, long long from, long long to, Parser& parser) {
+// without holding it all. The buffer grows only for a line longer than a chunk. A read error fails
+// the range: taken for the end of the file, it would load a part of the database as the whole.
+bool parseRange(InputFile& file, long long from, long long to, Parser& parser, std::string& error) {
   size_t capacity = 2 * kChunk;
   std::unique_ptr<char[]> buf(new char[capacity]);
   size_t filled = 0;  // bytes in buf, the first of them the start of a line
@@ -266,8 +267,12 @@ void parseRange(InputFile& file, long long from, long long to, Parser& parser) {
     }
     size_t want = kChunk;
     if (to >= 0) want = static_cast<size_t>(std::min<long long>(static_cast<long long>(want), to - pos));
-    const long long got = want == 0 ? 0 : file.readAt(buf.get() + filled, want, pos);
-    if (got <= 0) break;
+    const long long got = want == 0 ? 0 : file.readAt(buf.get() + filled, want, pos, &error);
+    if (got < 0) {
+      if (error.empty()) error = "read failed";
+      return false;
+    }
+    if (got == 0) break;
     pos += got;
     filled += static_cast<size_t>(got);
     const char* base = buf.get();
@@ -283,6 +288,7 @@ void parseRange(InputFile& file, long long from, long long to, Parser& parser) {
     std::memmove(buf.get(), base + start, filled);
   }
   if (filled > 0) parser.line(std::string_view(buf.get(), filled));
+  return true;
 }
 
 // Where the first line that starts after `offset` begins, or -1 when none does.
@@ -313,25 +319,33 @@ bool SignatureDatabase::load(const std::wstring& path, std::string* error) {
   Parser parser;
   Parser later;
   std::exception_ptr failure;
+  std::string readError, laterError;
+  bool laterOk = true;
   std::thread worker;
   if (split > 0) {
     worker = tryStartThread([&] {
       try {
-        parseRange(file, split, -1, later);
+        laterOk = parseRange(file, split, -1, later, laterError);
       } catch (...) {
         failure = std::current_exception();
       }
     });
   }
+  bool ok = true;
   if (worker.joinable()) {
     {
       const JoinOnExit join(worker);
-      parseRange(file, 0, split, parser);
+      ok = parseRange(file, 0, split, parser, readError);
     }
     if (failure) std::rethrow_exception(failure);
+    if (ok && !laterOk) ok = false, readError = laterError;
     parser.append(std::move(later));
   } else {
-    parseRange(file, 0, -1, parser);
+    ok = parseRange(file, 0, -1, parser, readError);
+  }
+  if (!ok) {
+    if (error) *error = "read error: " + readError;
+    return false;
   }
   mergeInto(*state_, parser, toUtf8(path));
   return true;

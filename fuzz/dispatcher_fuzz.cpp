@@ -50,7 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (ipc::decodeStartScanRequest(payload, r) && !r.paths.empty()) return 0;
   }
   const bool privileged = size > 1 && (data[1] & 1) != 0;
-  const svc::Reply reply = fixture.dispatcher->handle(opcode, payload, [&] { return privileged; });
+  const svc::Caller caller{[&] { return privileged; },
+                           [] { return ClientIdentity::ofUser(65534, 65534, {}); }};
+  const svc::Reply reply = fixture.dispatcher->handle(opcode, payload, caller);
   if (reply.opcode != opcode && reply.opcode != ipc::kOpError) std::abort();
   if (reply.opcode == ipc::kOpError && reply.error.empty()) std::abort();
   if (reply.stopService && opcode != ipc::kOpShutdown) std::abort();

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make clang libfuzzer-14-dev libclang-rt-14-dev libgtest-dev
-          g++-mingw-w64-x86-64 wine64 xvfb xauth libcurl4-openssl-dev openssl python3)
+          g++-mingw-w64-x86-64 wine64 xvfb xauth fonts-dejavu-core libcurl4-openssl-dev openssl python3)
 
 missing=()
 for p in "${packages[@]}"; do

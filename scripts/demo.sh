@@ -1,30 +1,32 @@
 #!/usr/bin/env bash
-# The main job: builds the Windows service and zorvekctl, starts ZorvekService.exe under Wine in
-# console mode with a fresh data folder and the shipped seed database, scans a generated demo
-# folder through zorvekctl, quarantines a detection and stops the service.
+# The main job: builds the distributable installer and zorvekctl, installs the suite silently into
+# a Wine prefix of its own as a user would, scans a generated demo folder through the installed
+# service, quarantines a detection, and uninstalls the suite again. The prefix is removed at the
+# end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+started=$(date +%s)
 bash scripts/bootstrap.sh
 
 cmake --preset win64 >/dev/null
-cmake --build --preset win64 --target ZorvekService zorvekctl
+cmake --build --preset win64 --target dist zorvekctl
 
-run=build/win64/wine-run
+run=$(pwd)/build/win64/wine-run
 bin=build/win64/bin
 demo=$(mktemp -d /tmp/zorvek-demo.XXXXXX)
+source scripts/wine-fresh.sh
+unset ZORVEK_DATA_DIR ZORVEK_PIPE ZORVEK_HOSTS
+trap 'wine_fresh_cleanup; rm -rf "$demo"' EXIT
 winpath() { local p=${1//\//\\}; echo "Z:$p"; }
-export ZORVEK_DATA_DIR=$(winpath "$demo/data")
-export ZORVEK_PIPE='\\.\pipe\ZorvekDemo'
-service_pid=
-cleanup() {
-  if [ -n "$service_pid" ] && kill -0 "$service_pid" 2>/dev/null; then kill "$service_pid" 2>/dev/null || true; fi
-  rm -rf "$demo"
-}
-trap cleanup EXIT
 ctl() { "$run" "$bin/zorvekctl.exe" "$@"; }
+step() { printf '\n== %s\n' "$*"; }
 
-echo
-echo "== demo folder $demo/files"
+step "a fresh Windows (Wine prefix) in $demo/prefix"
+wine_fresh_prefix "$demo" "$run"
+program_files="$WINEPREFIX/drive_c/Program Files/ZORVEK Antivirus"
+data="$WINEPREFIX/drive_c/ProgramData/ZORVEK Antivirus"
+
+step "demo folder $demo/files"
 mkdir -p "$demo/files/docs"
 printf '%s' 'X5O!P%@AP[4\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*' >"$demo/files/eicar.com"
 # A crafted executable: a UPX-named section that is writable and executable, and no imports.
@@ -46,43 +48,35 @@ printf 'name,amount\nalpha,1\nbeta,2\n' >"$demo/files/docs/table.csv"
 printf '@echo off\necho hello\n' >"$demo/files/hello.bat"
 ls -l "$demo/files" "$demo/files/docs"
 
-echo
-echo "== ZorvekService.exe --console under Wine"
-"$run" "$bin/ZorvekService.exe" --console >"$demo/service.txt" 2>&1 &
-service_pid=$!
-for _ in $(seq 60); do
-  if ctl status >"$demo/status.txt" 2>/dev/null; then break; fi
-  kill -0 "$service_pid" 2>/dev/null || { cat "$demo/service.txt"; exit 1; }
-  sleep 0.5
-done
-cat "$demo/service.txt"
-cat "$demo/status.txt"
+step "ZorvekSetup.exe /silent (the distributable installer)"
+"$run" build/win64/dist/ZorvekSetup.exe /silent
+ls -l "$program_files"
+"$run" sc query ZorvekService | grep -E 'SERVICE_NAME|STATE'
 
-echo
-echo "== zorvekctl scan --wait"
-ctl scan --wait "$(winpath "$demo/files")"
+step "zorvekctl status"
+ctl status
 
-echo
-echo "== zorvekctl detections"
+step "zorvekctl scan --wait"
+ctl scan --wait "$(winpath "$demo/files")" || true
+
+step "zorvekctl detections"
 ctl detections
 
-echo
-echo "== zorvekctl decide eicar.com quarantine"
+step "zorvekctl decide eicar.com quarantine"
 ctl decide "$(winpath "$demo/files/eicar.com")" quarantine && echo "помещён в карантин"
 [ -e "$demo/files/eicar.com" ] && echo "(файл остался на месте!)" || echo "(файла больше нет в папке)"
 
-echo
-echo "== zorvekctl quarantine list"
+step "zorvekctl quarantine list"
 ctl quarantine list
 
-echo
-echo "== stopping the service"
-if ctl shutdown; then
-  wait "$service_pid" && echo "служба остановлена" || echo "служба завершилась с кодом $?"
-else
-  kill -INT "$service_pid"; wait "$service_pid" || true
-fi
-service_pid=
-echo
-echo "== the service's log"
-cat "$demo/data/zorvek.log"
+step "ZorvekSetup.exe /uninstall /silent (from the install folder, as the uninstall entry runs it)"
+"$run" "$program_files/ZorvekSetup.exe" /uninstall /silent
+for _ in $(seq 50); do [ -e "$program_files" ] || break; sleep 0.2; done
+[ -e "$program_files" ] && echo "(каталог программы ещё на месте!)" || echo "(каталога программы больше нет)"
+"$run" sc query ZorvekService >/dev/null 2>&1 && echo "(служба ещё зарегистрирована!)" || echo "(службы больше нет)"
+echo "данные остались для следующей установки:"
+ls "$data"
+
+step "the service's log"
+cat "$data/zorvek.log"
+step "demo finished in $(( $(date +%s) - started )) s"

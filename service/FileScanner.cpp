@@ -77,50 +77,117 @@ bool FileScanner::shouldScan(const std::wstring& path) const {
   return isOneOf(name.substr(dot), kScannedExtensions);
 }
 
+EvaluationOptions FileScanner::evaluationOptions() const {
+  EvaluationOptions o;
+  o.maxFileSize = options_.maxFileSize;
+  o.hashChunkSize = options_.hashChunkSize;
+  o.cancel = &cancelled_;
+  return o;
+}
+
 FileVerdict FileScanner::evaluate(const std::wstring& path) const {
-  return evaluateFile(path, database_.get(), {options_.maxFileSize, options_.hashChunkSize});
+  return evaluateFile(path, database_.get(), evaluationOptions());
+}
+
+FileVerdict FileScanner::evaluate(const WalkEntry& file) const {
+  return evaluateFileIn(file.folder, file.name, file.path, database_.get(), evaluationOptions(),
+                        file.links);
 }
 
 void FileScanner::walk(const ScanTarget& target, const FileVisitor& visitor,
-                       const std::atomic<bool>& stop) const {
+                       const std::atomic<bool>& stop, const FolderErrorCallback& folderError) const {
   if (stop.load()) return;
-  FileAttributes root;
-  if (!readFileAttributes(target.path, root) || !root.directory) return;
+  const auto report = [&](const std::wstring& folder, const std::string& error) {
+    if (folderError) folderError(folder, error.empty() ? std::string("cannot open folder") : error);
+  };
 
-  // One frame per open folder: its entries and the next one to look at. Iterative, so deep trees
-  // cannot exhaust the stack.
+  // One frame per folder on the way down: its entries and the next one to look at. Iterative, so
+  // deep trees cannot exhaust the stack. Only the deepest frames keep their folder open (see
+  // maxHeldFolders); the others are found again through ".." and recognised by their identity.
   struct Frame {
-    std::wstring folder;
+    std::wstring path;
+    Folder folder;
+    FileIdentity identity;
     std::vector<DirEntry> entries;
     size_t next = 0;
   };
   std::vector<Frame> stack;
-  stack.push_back({target.path, {}, 0});
-  if (!listDirectory(target.path, stack.back().entries)) return;
+  size_t firstHeld = 0;  // frames from here to the top hold their folder open
+
+  const auto enter = [&](Frame& frame) {
+    std::string error;
+    FileInfo info;
+    if (!frame.folder.list(frame.entries, &error) || !frame.folder.info(info)) {
+      report(frame.path, error);
+      return false;
+    }
+    frame.identity = info.identity;
+    return true;
+  };
+
+  {
+    Frame root;
+    root.path = target.path;
+    std::string error;
+    OpenFailure why = OpenFailure::None;
+    // The target itself is taken as named, links and all; below it nothing is followed.
+    if (!root.folder.open(target.path, Links::Follow, Folder::Purpose::List, &error, &why)) {
+      // A target that does not exist, or names a file, yields nothing and no error.
+      if (why != OpenFailure::NotFound && why != OpenFailure::NotFolder) report(target.path, error);
+      return;
+    }
+    if (!enter(root)) return;
+    stack.push_back(std::move(root));
+  }
 
   while (!stack.empty()) {
     if (stop.load()) return;
     Frame& top = stack.back();
     if (top.next >= top.entries.size()) {
+      const size_t parent = stack.size() - 2;
+      if (stack.size() >= 2 && parent < firstHeld) {
+        Frame& above = stack[parent];
+        std::string error;
+        FileInfo info;
+        if (!above.folder.openParentOf(top.folder, &error) || !above.folder.info(info) ||
+            !(info.identity == above.identity)) {
+          // Moved away during the scan: what is left of the walk above could be anywhere.
+          report(above.path, error.empty() ? "the folder was moved during the scan" : error);
+          return;
+        }
+        firstHeld = parent;
+      }
       stack.pop_back();
       continue;
     }
     const DirEntry& entry = top.entries[top.next++];
-    const std::wstring full = joinPath(top.folder, entry.name);
+    const std::wstring full = joinPath(top.path, entry.name);
     DirEntry::Kind kind = entry.kind;
+    Links links = Links::Refuse;
     if (kind == DirEntry::Kind::Link) {
-      if (!options_.followLinks) continue;
-      kind = linkTargetKind(full);
+      // Followed links can form cycles; a bounded depth ends them.
+      if (!options_.followLinks || stack.size() > 256) continue;
+      links = Links::Follow;
+      Folder probe;
+      kind = probe.openChild(top.folder, entry.name, Links::Follow, Folder::Purpose::List)
+                 ? DirEntry::Kind::Directory
+                 : DirEntry::Kind::File;
     }
     if (kind == DirEntry::Kind::File) {
-      visitor(full);
+      visitor(WalkEntry{full, top.folder, entry.name, links});
     } else if (kind == DirEntry::Kind::Directory) {
       if (!target.recursive || isExcludedFolder(full)) continue;
-      // Followed links can form cycles; a bounded depth ends them.
-      if (options_.followLinks && stack.size() > 256) continue;
-      Frame child{full, {}, 0};
-      // A folder that cannot be opened (no permission, gone meanwhile) is skipped.
-      if (listDirectory(full, child.entries)) stack.push_back(std::move(child));
+      Frame child;
+      child.path = full;
+      std::string error;
+      // A folder swapped for a link since it was listed is refused here, not followed.
+      if (!child.folder.openChild(top.folder, entry.name, links, Folder::Purpose::List, &error)) {
+        report(full, error);
+        continue;
+      }
+      if (!enter(child)) continue;
+      stack.push_back(std::move(child));
+      if (stack.size() - firstHeld > maxHeldFolders()) stack[firstHeld++].folder.close();
     }
   }
 }
@@ -130,19 +197,20 @@ ScanProgressInfo FileScanner::measure(const std::vector<ScanTarget>& targets) co
   info.phase = L"counting";
   const std::atomic<bool> never{false};
   for (const ScanTarget& target : targets) {
-    walk(target, [&](const std::wstring& path) {
-      if (!shouldScan(path)) return;
-      FileAttributes attributes;
-      if (!readFileAttributes(path, attributes)) return;
+    walk(target, [&](const WalkEntry& file) {
+      if (!shouldScan(file.path)) return;
+      FileInfo entry;
+      if (!file.folder.entryInfo(file.name, entry)) return;
       ++info.filesTotal;
-      info.bytesTotal += attributes.size;
+      info.bytesTotal += entry.size;
     }, never);
   }
   return info;
 }
 
 ScanSummary FileScanner::scan(const std::vector<ScanTarget>& targets,
-                              const ProgressCallback& progress, const VerdictCallback& verdict) {
+                              const ProgressCallback& progress, const VerdictCallback& verdict,
+                              const FolderErrorCallback& folderError) {
   const auto start = std::chrono::steady_clock::now();
   cancelled_.store(false);
   ScanSummary summary;
@@ -151,24 +219,34 @@ ScanSummary FileScanner::scan(const std::vector<ScanTarget>& targets,
   if (progress) progress(info);
   auto lastReport = std::chrono::steady_clock::now();
 
+  const auto onFolderError = [&](const std::wstring& folder, const std::string& error) {
+    ++summary.foldersUnreadable;
+    if (folderError) folderError(folder, error);
+  };
   for (const ScanTarget& target : targets) {
     if (cancelled_.load()) break;
-    walk(target, [&](const std::wstring& path) {
-      if (cancelled_.load() || !shouldScan(path)) return;
-      info.currentFile = path;
-      const FileVerdict v = evaluate(path);
+    walk(target, [&](const WalkEntry& file) {
+      if (cancelled_.load() || !shouldScan(file.path)) return;
+      info.currentFile = file.path;
+      const FileVerdict v = evaluate(file);
+      // Cut short by the cancel: neither judged nor unreadable.
+      if (v.readError == kCancelledRead && cancelled_.load()) return;
       ++info.filesDone;
       info.bytesDone += v.size;
-      ++summary.filesScanned;
-      summary.bytesScanned += v.size;
-      if (countsAsThreat(v)) ++summary.threats;
-      else if (countsAsSuspicious(v)) ++summary.suspicious;
+      if (countsAsUnreadable(v)) {
+        ++summary.filesUnreadable;
+      } else {
+        ++summary.filesScanned;
+        summary.bytesScanned += v.size;
+        if (countsAsThreat(v)) ++summary.threats;
+        else if (countsAsSuspicious(v)) ++summary.suspicious;
+      }
       if (progress && elapsedMsSince(lastReport) >= kProgressIntervalMs) {
         progress(info);
         lastReport = std::chrono::steady_clock::now();
       }
       if (verdict) verdict(v);
-    }, cancelled_);
+    }, cancelled_, onFolderError);
   }
 
   info.phase = L"finishing";

@@ -5,6 +5,7 @@
 
 #include "common/Hash.h"
 #include "common/Text.h"
+#include "common/platform/File.h"
 #include "common/platform/System.h"
 #include "service/platform/ScanPlatform.h"
 
@@ -22,8 +23,10 @@ constexpr std::array<std::wstring_view, 19> kDoubleExtensions = {
     L".mp4.exe", L".docx.exe", L".xlsx.exe", L".pptx.exe", L".rar.exe", L".mp3.exe", L".avi.exe",
     L".rtf.exe", L".js.exe",   L".vbs.exe",  L".jpg.scr",  L".pdf.scr"};
 
-constexpr std::array<std::wstring_view, 2> kSystemFolders = {L"\\windows\\system32\\",
-                                                             L"\\windows\\syswow64\\"};
+// WinSxS holds copies of system programs; the Windows folder itself (see inSystemFolder) holds
+// explorer.exe, regedit.exe and notepad.exe.
+constexpr std::array<std::wstring_view, 3> kSystemFolders = {
+    L"\\windows\\system32\\", L"\\windows\\syswow64\\", L"\\windows\\winsxs\\"};
 
 constexpr std::array<std::wstring_view, 2> kDownloadFolders = {L"\\downloads\\",
                                                                L"\\\u0437\u0430\u0433\u0440\u0443\u0437\u043a\u0438\\"};
@@ -39,6 +42,14 @@ bool containsOneOf(std::wstring_view text, const std::array<std::wstring_view, N
   for (const auto& t : table)
     if (text.find(t) != std::wstring_view::npos) return true;
   return false;
+}
+
+// Where a system process name belongs: one of the system folders, or directly in the Windows
+// folder.
+bool inSystemFolder(std::wstring_view lowerPath, std::wstring_view lowerName) {
+  if (containsOneOf(lowerPath, kSystemFolders)) return true;
+  const std::wstring direct = L"\\windows\\" + std::wstring(lowerName);
+  return lowerPath.ends_with(direct);
 }
 
 // Lower case for the rule tables: ASCII and the Russian alphabet (the download folder is also
@@ -121,7 +132,7 @@ FileVerdict buildVerdict(const std::wstring& path, uint64_t size, uint64_t modif
   const std::wstring lowerPath = rulePath(path);
   const std::string nameUtf8 = toUtf8(v.fileName);
 
-  if (isOneOf(lowerName, kSystemProcessNames) && !containsOneOf(lowerPath, kSystemFolders)) {
+  if (isOneOf(lowerName, kSystemProcessNames) && !inSystemFolder(lowerPath, lowerName)) {
     raise(ThreatLevel::High);
     v.findings.push_back({ThreatLevel::High, "FS.IMPERSONATE", "Маскируется под системный процесс",
                           "Файл " + nameUtf8 +
@@ -162,69 +173,133 @@ FileVerdict buildVerdict(const std::wstring& path, uint64_t size, uint64_t modif
   return v;
 }
 
-FileVerdict evaluateFile(const std::wstring& path, const SignatureDatabase* database,
-                         const EvaluationOptions& options) {
-  FileVerdict fresh;
-  fresh.path = path;
-  fresh.fileName = verdictFileName(path);
+namespace {
 
-  FileAttributes attributes;
-  if (!readFileAttributes(path, attributes)) return fresh;
-  fresh.size = attributes.size;
-  fresh.modified = attributes.modified;
-  if (attributes.size == 0) return fresh;
-  if (attributes.size > options.maxFileSize) {
-    fresh.reasons.emplace_back("Файл пропущен: превышен лимит размера");
-    return fresh;
+FileVerdict freshVerdict(const std::wstring& path) {
+  FileVerdict v;
+  v.path = path;
+  v.fileName = verdictFileName(path);
+  return v;
+}
+
+FileVerdict notScanned(FileVerdict v, std::string error) {
+  if (error.empty()) error = "unknown error";
+  v.reasons.assign(1, kNotScannedReason + error);
+  v.readError = std::move(error);
+  return v;
+}
+
+// Size 0 and sizes above the limit need no reading; true when `v` is already the verdict.
+bool decidedBySize(FileVerdict& v, const EvaluationOptions& options) {
+  if (v.size == 0) return true;
+  if (v.size > options.maxFileSize) {
+    v.reasons.assign(1, "Файл пропущен: превышен лимит размера");
+    return true;
   }
+  return false;
+}
+
+FileVerdict evaluateOpened(InputFile& file, FileVerdict fresh, const SignatureDatabase* database,
+                           const EvaluationOptions& options) {
+  // What the file is now that it is open, not what its name said a moment earlier.
+  FileInfo opened;
+  if (!file.info(opened)) return notScanned(std::move(fresh), "cannot read the open file");
+  fresh.size = opened.size;
+  fresh.modified = opened.modified;
+  if (decidedBySize(fresh, options)) return fresh;
+  if (options.opened) options.opened();
 
   const auto now = static_cast<int64_t>(unixTimeMs() / 1000);
   // The PE analysis sees the same bytes the digests do: the first min(64 MiB, size) of this read.
-  const uint64_t peWant = attributes.size < kPeReadLimit ? attributes.size : kPeReadLimit;
+  const uint64_t size = opened.size;
+  const uint64_t peWant = size < kPeReadLimit ? size : kPeReadLimit;
   std::vector<uint8_t> head;
   PeAnalysis pe;
   bool peDone = false;
   uint64_t seen = 0;
-  auto sink = [&](const uint8_t* data, size_t size) {
+  auto sink = [&](const uint8_t* data, size_t count) {
     if (peDone) return;
-    if (seen == 0 && size >= 2 && (data[0] != 'M' || data[1] != 'Z')) {
+    if (seen == 0 && count >= 2 && (data[0] != 'M' || data[1] != 'Z')) {
       peDone = true;  // not an image: the analysis would give the empty result
       return;
     }
-    if (seen == 0 && size >= peWant) {  // the common case: one chunk holds everything needed
-      pe = analyzePe({data, static_cast<size_t>(peWant)}, attributes.size, now);
+    if (seen == 0 && count >= peWant) {  // the common case: one chunk holds everything needed
+      pe = analyzePe({data, static_cast<size_t>(peWant)}, size, now);
       peDone = true;
       return;
     }
-    const uint64_t take = peWant - seen < size ? peWant - seen : size;
+    const uint64_t take = peWant - seen < count ? peWant - seen : count;
     if (head.empty()) head.reserve(static_cast<size_t>(peWant));
     head.insert(head.end(), data, data + take);
     seen += take;
     if (seen >= peWant) {
-      pe = analyzePe({head.data(), head.size()}, attributes.size, now);
+      pe = analyzePe({head.data(), head.size()}, size, now);
       peDone = true;
     }
   };
   // A small file needs no buffer of the full chunk size: the buffer is allocated and cleared for
-  // every file, which costs more than hashing a few kilobytes. One byte more than the size still
-  // reads the file in one go.
+  // every file, which costs more than hashing a few kilobytes.
   uint64_t chunk = options.hashChunkSize ? options.hashChunkSize : hash::kDefaultChunkSize;
-  if (attributes.size < chunk) chunk = attributes.size + 1;
-  const hash::FileDigests digests = hash::hashFile(path, static_cast<size_t>(chunk), sink);
-  if (digests.md5.empty()) {
-    pe = PeAnalysis{};  // could not be opened: no PE facts either
-  } else if (!peDone && !head.empty()) {
-    pe = analyzePe({head.data(), head.size()}, attributes.size, now);  // the file shrank
-  }
+  if (size < chunk) chunk = size;
+  // No further than the size seen at the open: a file that keeps growing cannot hold the scan.
+  const hash::FileDigests digests =
+      hash::hashOpenFile(file, static_cast<size_t>(chunk), sink, size, options.cancel);
+  if (digests.cancelled) return notScanned(std::move(fresh), kCancelledRead);
+  if (!digests.error.empty()) return notScanned(std::move(fresh), digests.error);
+  if (!peDone && !head.empty()) pe = analyzePe({head.data(), head.size()}, size, now);  // shrank
+
+  FileInfo after;
+  const bool changed = digests.bytesRead != size || !file.info(after) || after.size != size ||
+                       after.modified != opened.modified;
 
   bool inDatabase = false;
   SignatureMatch match;
-  if (database && !digests.md5.empty())
-    inDatabase = database->lookup(digests.md5, digests.sha1, digests.sha256, &match);
+  if (database) inDatabase = database->lookup(digests.md5, digests.sha1, digests.sha256, &match);
 
-  FileVerdict v = buildVerdict(path, attributes.size, attributes.modified, digests.md5,
-                               digests.sha1, digests.sha256, pe, inDatabase, match);
+  FileVerdict v = buildVerdict(fresh.path, size, opened.modified, digests.md5, digests.sha1,
+                               digests.sha256, pe, inDatabase, match);
+  if (changed) v.reasons.emplace_back(kChangedReason);
   return v;
+}
+
+}  // namespace
+
+FileVerdict evaluateFile(const std::wstring& path, const SignatureDatabase* database,
+                         const EvaluationOptions& options) {
+  FileVerdict fresh = freshVerdict(path);
+  FileAttributes attributes;
+  std::string error;
+  if (!readFileAttributes(path, attributes, &error)) return notScanned(std::move(fresh), error);
+  if (!attributes.regular) return notScanned(std::move(fresh), "not a regular file");
+  fresh.size = attributes.size;
+  fresh.modified = attributes.modified;
+  if (decidedBySize(fresh, options)) return fresh;
+  InputFile file;
+  if (!file.open(path, InputFile::Share::ReadOnly, &error))
+    return notScanned(std::move(fresh), error);
+  return evaluateOpened(file, std::move(fresh), database, options);
+}
+
+FileVerdict evaluateFileIn(const Folder& folder, const std::wstring& name, const std::wstring& path,
+                           const SignatureDatabase* database, const EvaluationOptions& options,
+                           Links links) {
+  FileVerdict fresh = freshVerdict(path);
+  std::string error;
+  // A followed link is judged by what it leads to, which only the open tells.
+  if (links == Links::Refuse) {
+    FileInfo entry;
+    bool isLink = false;
+    if (!folder.entryInfo(name, entry, &isLink, &error)) return notScanned(std::move(fresh), error);
+    if (isLink) return notScanned(std::move(fresh), "the file was replaced by a link");
+    if (!entry.regular) return notScanned(std::move(fresh), "not a regular file");
+    fresh.size = entry.size;
+    fresh.modified = entry.modified;
+    if (decidedBySize(fresh, options)) return fresh;
+  }
+  InputFile file;
+  if (!file.openIn(folder, name, links, InputFile::Access::Read, &error))
+    return notScanned(std::move(fresh), error);
+  return evaluateOpened(file, std::move(fresh), database, options);
 }
 
 bool countsAsThreat(const FileVerdict& verdict) {
@@ -235,5 +310,7 @@ bool countsAsThreat(const FileVerdict& verdict) {
 bool countsAsSuspicious(const FileVerdict& verdict) {
   return !countsAsThreat(verdict) && verdict.level == ThreatLevel::Medium;
 }
+
+bool countsAsUnreadable(const FileVerdict& verdict) { return !verdict.readError.empty(); }
 
 }  // namespace zorvek

@@ -72,7 +72,8 @@ bool ScanCache::load(const std::wstring& path, std::string* error) {
 }
 
 bool ScanCache::save(const std::wstring& path, std::string* error) const {
-  return writeFileAtomically(path, serialize(), error);
+  // Owner-only: it names every file a scan with full rights has seen.
+  return writeFileAtomically(path, serialize(), error, Privacy::OwnerOnly);
 }
 
 }  // namespace zorvek::svc

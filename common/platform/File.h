@@ -7,11 +7,38 @@
 
 namespace zorvek {
 
-// A file opened for sequential reading. Windows: CreateFileW with the sequential-scan hint;
-// POSIX: open(2). Directories are refused on both, as CreateFileW refuses them.
+class Folder;
+
+// Facts of an opened file or folder.
+struct FileIdentity {
+  uint64_t volume = 0;  // device / volume serial number
+  uint64_t index = 0;   // inode / file index
+  bool operator==(const FileIdentity&) const = default;
+};
+struct FileInfo {
+  uint64_t size = 0;      // 0 for folders
+  uint64_t modified = 0;  // FILETIME: 100-ns units since 1601-01-01 UTC
+  bool directory = false;
+  bool regular = false;  // an ordinary file: not a folder, FIFO, socket or device
+  FileIdentity identity;
+};
+
+// Why an open failed, for callers that answer differently to each.
+enum class OpenFailure { None, NotFound, Link, NotRegular, NotFolder, AccessDenied, Other };
+
+// How an open treats a symbolic link, junction or other reparse point where it expects a file or
+// a folder.
+enum class Links { Follow, Refuse };
+
+// A regular file opened for reading. Anything else (a folder, FIFO, socket or device) is refused
+// without ever blocking: POSIX opens with O_NONBLOCK and checks the type on the opened
+// descriptor; Windows checks the handle's type, and a named pipe cannot impersonate the opener.
 class InputFile {
  public:
   enum class Share { ReadOnly, ReadWrite };
+  // Move: the file may afterwards be renamed or deleted through this very handle, and nobody
+  // else may write, rename or delete it while it is open (Windows; POSIX cannot hold it so).
+  enum class Access { Read, Move };
 
   InputFile() = default;
   InputFile(const InputFile&) = delete;
@@ -20,20 +47,29 @@ class InputFile {
 
   // Share::ReadOnly lets other openers read but not write while we hold the file.
   [[nodiscard]] bool open(const std::wstring& path, Share share = Share::ReadOnly,
-                          std::string* error = nullptr);
-  // Reads up to `size` bytes; returns the count, 0 at the end of the file, -1 on a read error.
-  long long read(void* buffer, size_t size);
+                          std::string* error = nullptr, OpenFailure* why = nullptr);
+  // The file `name` directly inside `folder`. With Links::Refuse a link there fails with
+  // OpenFailure::Link instead of being followed.
+  [[nodiscard]] bool openIn(const Folder& folder, const std::wstring& name, Links links,
+                            Access access = Access::Read, std::string* error = nullptr,
+                            OpenFailure* why = nullptr);
+  // Reads up to `size` bytes; returns the count, 0 at the end of the file, -1 on a read error
+  // (described in `error`).
+  long long read(void* buffer, size_t size, std::string* error = nullptr);
   // Reads up to `size` bytes at `offset` without regard to the sequential position; several
   // threads may read one file this way at once. Same results as read().
-  long long readAt(void* buffer, size_t size, long long offset);
+  long long readAt(void* buffer, size_t size, long long offset, std::string* error = nullptr);
   // The file's size as the file system reports it, or -1.
   long long size() const;
+  bool info(FileInfo& out) const;
   void close();
   bool isOpen() const { return handle_ != kInvalid; }
+  // HANDLE on Windows, file descriptor on POSIX.
+  intptr_t native() const { return handle_; }
 
  private:
   static constexpr intptr_t kInvalid = -1;
-  intptr_t handle_ = kInvalid;  // HANDLE on Windows, file descriptor on POSIX
+  intptr_t handle_ = kInvalid;
 };
 
 // True when the path names an existing file or folder (GetFileAttributesW / stat).
@@ -55,8 +91,18 @@ namespace zorvek {
 // The separator the platform's own paths use ('\\' on Windows, '/' on POSIX).
 wchar_t pathSeparator();
 
-// Creates the folder and every missing parent; true when it exists afterwards.
-bool createDirectories(const std::wstring& path, std::string* error = nullptr);
+// Who may read what the service writes. POSIX: OwnerOnly creates files 0600 and folders 0700;
+// Shared leaves the usual 0644 and 0755 (less the umask). Windows: files and folders inherit the
+// access list of the folder they are created in (the installer sets the data folder's).
+enum class Privacy { Shared, OwnerOnly };
+
+// Creates the folder and every missing parent; true when it exists afterwards. Folders that
+// exist already keep their permissions.
+bool createDirectories(const std::wstring& path, std::string* error = nullptr,
+                       Privacy privacy = Privacy::Shared);
+// POSIX: takes group and other permissions away from a file or folder this process owns (a link
+// is left alone). Windows: nothing (access lists are the installer's).
+void restrictToOwner(const std::wstring& path);
 
 // Reads a whole file. `missing` (when given) tells a file that does not exist apart from one that
 // exists but cannot be read: callers that rewrite what they read must not treat the second as
@@ -69,7 +115,7 @@ bool readWholeFile(const std::wstring& path, std::string& out, std::string* erro
 // folder, reach the disk, and the temporary is then moved over the old file. On failure the old
 // file is untouched and the temporary is gone.
 bool writeFileAtomically(const std::wstring& path, std::string_view bytes,
-                         std::string* error = nullptr);
+                         std::string* error = nullptr, Privacy privacy = Privacy::Shared);
 
 // Moves a file, replacing an existing target; across volumes or file systems it copies and then
 // deletes the source. `systemError` receives the OS error number of a failure (GetLastError /
@@ -85,7 +131,8 @@ long long fileSize(const std::wstring& path);
 // A file opened for appending whole records, shared with other writers and other processes:
 // every write lands at the end of the file as one piece, so concurrent writers never overwrite
 // or split each other's records. Windows: an append-only handle (FILE_APPEND_DATA without
-// FILE_WRITE_DATA); POSIX: O_APPEND. Other openers may rename or delete the file meanwhile.
+// FILE_WRITE_DATA); POSIX: O_APPEND, and the file is readable by its owner only. Other openers
+// may rename or delete the file meanwhile.
 class AppendFile {
  public:
   AppendFile() = default;
@@ -127,5 +174,17 @@ class AppendFile {
   static constexpr intptr_t kInvalid = -1;
   intptr_t handle_ = kInvalid;
 };
+
+}  // namespace zorvek
+
+namespace zorvek {
+
+// The system's hosts file. Windows: GetWindowsDirectoryW + "\System32\drivers\etc\hosts"
+// (C:\Windows when that fails); POSIX: /etc/hosts.
+std::wstring systemHostsPath();
+
+// Replaces the hosts file through `temp`: see writeHostsAtomically (common/Hosts.h).
+bool replaceHostsFile(const std::wstring& path, const std::wstring& temp, std::string_view bytes,
+                      std::string* error);
 
 }  // namespace zorvek

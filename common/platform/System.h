@@ -9,7 +9,8 @@
 namespace zorvek {
 
 // Windows known folders; on POSIX the nearest equivalents (empty where there is none).
-enum class KnownFolder { ProgramData, LocalAppData, ProgramFiles, Windows };
+// Programs and Desktop are the user's Start menu programs and desktop (shortcuts).
+enum class KnownFolder { ProgramData, LocalAppData, ProgramFiles, Windows, Programs, Desktop };
 
 // The folder's path without a trailing separator, or empty when it cannot be obtained.
 std::wstring knownFolder(KnownFolder folder);
@@ -42,5 +43,8 @@ LocalTimeOfDay localTimeOfDay();
 
 // Milliseconds since 1970-01-01 UTC.
 uint64_t unixTimeMs();
+
+// The error number of the last failed system call on this thread (GetLastError / errno).
+unsigned long lastSystemError();
 
 }  // namespace zorvek

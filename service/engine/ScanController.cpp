@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <exception>
+#include <memory>
+#include <stdexcept>
 #include <filesystem>
 #include <system_error>
 
@@ -15,14 +17,12 @@ namespace {
 
 constexpr auto kCancelPoll = std::chrono::milliseconds(100);
 
+// Folder errors logged one by one at the end of a scan; beyond these only their number.
+constexpr size_t kFolderErrorsLogged = 20;
+
 bool isFolder(const std::wstring& path) {
   std::error_code ec;
   return std::filesystem::is_directory(toPath(path), ec);
-}
-
-bool isRegularFile(const std::wstring& path) {
-  std::error_code ec;
-  return std::filesystem::is_regular_file(toPath(path), ec);
 }
 
 }  // namespace
@@ -51,9 +51,12 @@ ScanController::~ScanController() {
 void ScanController::loadCache() { cache_.load(options_.cachePath); }
 
 bool ScanController::request(uint32_t scope, std::vector<std::wstring> paths,
-                             std::string* error) {
+                             std::string* error, const ClientIdentity& client) {
   if (stopping_.load()) return fail(error, "service is stopping");
   if (!settings_.copy().protectionEnabled) return fail(error, "protection is disabled");
+  const bool ofPaths = scope != kScopeQuick && scope != kScopeFull && scope != kScopeMemory;
+  // Paths are walked as the client: a client this thread cannot act as gets nothing walked.
+  if (ofPaths && !ActingAs(client).ok()) return fail(error, "access denied");
   if (running_.exchange(true)) return fail(error, "a scan is already running");
 
   cancelRequested_.store(false);
@@ -75,8 +78,8 @@ bool ScanController::request(uint32_t scope, std::vector<std::wstring> paths,
   }
   if (thread_.joinable()) thread_.join();
   try {
-    thread_ = std::thread([this, scope, p = std::move(paths)]() mutable {
-      scanLoop(scope, std::move(p));
+    thread_ = std::thread([this, scope, p = std::move(paths), client]() mutable {
+      scanLoop(scope, std::move(p), client);
     });
   } catch (const std::exception& e) {
     finishFailed(L"failed", true);
@@ -140,10 +143,14 @@ void ScanController::finishFailed(const wchar_t* state, bool failed) {
   notifyState(state);
 }
 
-void ScanController::scanLoop(uint32_t scope, std::vector<std::wstring> paths) {
+void ScanController::scanLoop(uint32_t scope, std::vector<std::wstring> paths,
+                              const ClientIdentity& client) {
   try {
     const auto started = std::chrono::steady_clock::now();
     const ServiceConfig config = settings_.copy();
+    // Quick, full and memory scans are the service's own; only a scan of paths is the client's.
+    const bool ofPaths = scope != kScopeQuick && scope != kScopeFull && scope != kScopeMemory;
+    const ClientIdentity requested = ofPaths ? client : ClientIdentity();
     std::vector<ScanTarget> targets;
     std::vector<std::wstring> files;  // single files named by a request, evaluated directly
     if (scope == kScopeQuick) {
@@ -154,12 +161,15 @@ void ScanController::scanLoop(uint32_t scope, std::vector<std::wstring> paths) {
     } else if (scope == kScopeMemory) {
       logWarning("memory scan requested but not implemented");
     } else {
+      // Even which of them are folders is the client's to know, not the service's to tell.
+      const ActingAs acting(requested);
       for (auto& p : paths) {
-        // The walk enumerates folders only; a named file would otherwise yield nothing.
-        if (!isFolder(p) && isRegularFile(p)) {
-          files.push_back(std::move(p));
-        } else {
+        // The walk enumerates folders only. Anything else named is evaluated directly, so a file
+        // that is missing or not a regular one is reported as not scanned rather than dropped.
+        if (isFolder(p)) {
           targets.push_back({std::move(p), true});
+        } else {
+          files.push_back(std::move(p));
         }
       }
     }
@@ -177,7 +187,7 @@ void ScanController::scanLoop(uint32_t scope, std::vector<std::wstring> paths) {
     }
 
     ScanSummary summary;
-    const bool cancelled = runScan(targets, files, config, std::move(db), summary);
+    const bool cancelled = runScan(targets, files, config, std::move(db), requested, summary);
     const uint64_t elapsedMs = static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                               started)
@@ -205,6 +215,14 @@ void ScanController::scanLoop(uint32_t scope, std::vector<std::wstring> paths) {
     settings_.save();
     logInfo("scan finished: files=" + std::to_string(summary.filesScanned) +
             " threats=" + std::to_string(summary.threats) + " ms=" + std::to_string(elapsedMs));
+    if (summary.filesUnreadable > 0) {
+      logWarning("scan skipped " + std::to_string(summary.filesUnreadable) +
+                 " files that could not be read");
+    }
+    if (summary.foldersUnreadable > 0) {
+      logWarning("scan skipped " + std::to_string(summary.foldersUnreadable) +
+                 " folders that could not be opened");
+    }
     running_.store(false);
   } catch (const std::exception& e) {
     // Outside the scan itself (targets, bookkeeping): the scan cannot go on, but the engine
@@ -216,11 +234,23 @@ void ScanController::scanLoop(uint32_t scope, std::vector<std::wstring> paths) {
 
 bool ScanController::runScan(const std::vector<ScanTarget>& targets,
                              const std::vector<std::wstring>& files, const ServiceConfig& config,
-                             std::shared_ptr<const SignatureDatabase> db, ScanSummary& summary) {
+                             std::shared_ptr<const SignatureDatabase> db,
+                             const ClientIdentity& client, ScanSummary& summary) {
   FileScanner scanner(std::move(db), engineScannerOptions(config));
   // What the verdicts showed so far: the summary when the scan throws midway.
   ScanSummary partial;
+  // Logged once the scan is over, with the service's own rights again.
+  std::vector<std::string> folderErrors;
+  const auto onFolderError = [&](const std::wstring& folder, const std::string& why) {
+    ++partial.foldersUnreadable;
+    if (folderErrors.size() < kFolderErrorsLogged)
+      folderErrors.push_back("cannot open folder " + toUtf8(folder) + ": " + why);
+  };
   const auto onVerdict = [&](const FileVerdict& v) {
+    if (countsAsUnreadable(v)) {
+      ++partial.filesUnreadable;
+      return;
+    }
     ++partial.filesScanned;
     partial.bytesScanned += v.size;
     if (countsAsThreat(v)) {
@@ -234,12 +264,23 @@ bool ScanController::runScan(const std::vector<ScanTarget>& targets,
 
   std::thread watcher;
   try {
+    // Walks and reads happen as the client; the watcher thread and the bookkeeping after the
+    // scan keep the service's own identity.
+    const auto actAsClient = [&] {
+      auto acting = std::make_unique<ActingAs>(client);
+      if (!acting->ok()) throw std::runtime_error("cannot act as " + client.describe());
+      return acting;
+    };
     setState(L"counting");
-    ScanProgressInfo measured = scanner.measure(targets);
-    for (const auto& f : files) {
-      const long long size = fileSize(f);
-      ++measured.filesTotal;
-      if (size > 0) measured.bytesTotal += static_cast<uint64_t>(size);
+    ScanProgressInfo measured;
+    {
+      const auto acting = actAsClient();
+      measured = scanner.measure(targets);
+      for (const auto& f : files) {
+        const long long size = fileSize(f);
+        ++measured.filesTotal;
+        if (size > 0) measured.bytesTotal += static_cast<uint64_t>(size);
+      }
     }
     const uint64_t filesTotal = measured.filesTotal;
     const uint64_t bytesTotal = measured.bytesTotal;
@@ -261,6 +302,7 @@ bool ScanController::runScan(const std::vector<ScanTarget>& targets,
     // A cancel during counting skips the scan: the file scanner clears its own flag when its
     // scan starts, so the watcher's cancel could come too early and be lost.
     if (!cancelRequested_.load()) {
+      const auto acting = actAsClient();
       uint64_t filesBefore = 0, bytesBefore = 0;
       for (const auto& f : files) {
         if (cancelRequested_.load()) break;
@@ -269,6 +311,7 @@ bool ScanController::runScan(const std::vector<ScanTarget>& targets,
           progress_.currentFile = f;
         }
         const FileVerdict v = scanner.evaluate(f);
+        if (v.readError == kCancelledRead) break;
         onVerdict(v);
         ++filesBefore;
         bytesBefore += v.size;
@@ -294,7 +337,7 @@ bool ScanController::runScan(const std::vector<ScanTarget>& targets,
               }
               if (changed) notifyState(p.phase.c_str());
             },
-            onVerdict);
+            onVerdict, onFolderError);
       }
     }
   } catch (const std::exception& e) {
@@ -303,6 +346,11 @@ bool ScanController::runScan(const std::vector<ScanTarget>& targets,
   // The direct files and the walk alike came through onVerdict, and so did whatever a scan
   // that threw had done before.
   summary = partial;
+  for (const auto& line : folderErrors) logWarning(line);
+  if (partial.foldersUnreadable > folderErrors.size()) {
+    logWarning("and " + std::to_string(partial.foldersUnreadable - folderErrors.size()) +
+               " more folders that could not be opened");
+  }
 
   // Remember whether the user cancelled, then raise the flag ourselves to end the watcher.
   bool cancelled = false;

@@ -15,6 +15,7 @@
 
 #include "common/ServiceConfig.h"
 #include "common/SignatureDatabase.h"
+#include "common/platform/ClientIdentity.h"
 #include "service/FileScanner.h"
 #include "service/ScanCache.h"
 #include "service/engine/DetectionStore.h"
@@ -58,8 +59,10 @@ class ScanController {
   void loadCache();
 
   // Starts a scan on the scan thread; refused while stopping, with protection off, or while a
-  // scan runs.
-  bool request(uint32_t scope, std::vector<std::wstring> paths, std::string* error = nullptr);
+  // scan runs. A scan of paths walks and reads them as `client` (the scan thread takes its
+  // identity meanwhile); the other scopes run with the service's rights.
+  bool request(uint32_t scope, std::vector<std::wstring> paths, std::string* error = nullptr,
+               const ClientIdentity& client = {});
   // Any thread: the running scan ends "cancelled" within about a tenth of a second.
   void cancel();
 
@@ -73,11 +76,11 @@ class ScanController {
   void join();
 
  private:
-  void scanLoop(uint32_t scope, std::vector<std::wstring> paths);
-  // Counts and scans; true when a cancel was requested meanwhile.
+  void scanLoop(uint32_t scope, std::vector<std::wstring> paths, const ClientIdentity& client);
+  // Counts and scans as `client`; true when a cancel was requested meanwhile.
   bool runScan(const std::vector<ScanTarget>& targets, const std::vector<std::wstring>& files,
                const ServiceConfig& config, std::shared_ptr<const SignatureDatabase> db,
-               ScanSummary& summary);
+               const ClientIdentity& client, ScanSummary& summary);
   void notifyState(const wchar_t* state);
   void setState(const wchar_t* state);
   void finishFailed(const wchar_t* state, bool failed);

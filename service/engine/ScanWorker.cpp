@@ -60,6 +60,11 @@ bool ScanWorker::init(std::string* error) {
 
   auto store = std::make_unique<QuarantineStore>(settings_.copy().quarantineDir);
   if (!store->ensureFolder(error)) return false;
+  // A kill in the middle of a quarantine operation is mended before anything else touches it.
+  std::vector<std::string> mended;
+  std::string recoverError;
+  if (!store->recover(&mended, &recoverError)) logWarning("quarantine not checked: " + recoverError);
+  for (const auto& line : mended) logWarning(line);
   {
     std::lock_guard lock(quarantineMutex_);
     quarantine_ = std::move(store);
@@ -144,9 +149,9 @@ void ScanWorker::liveUpdateAttempt() {
 }
 
 bool ScanWorker::requestScan(uint32_t scope, std::vector<std::wstring> paths,
-                             std::string* error) {
+                             std::string* error, const ClientIdentity& client) {
   if (stopping_.load()) return fail(error, "service is stopping");
-  return scans_.request(scope, std::move(paths), error);
+  return scans_.request(scope, std::move(paths), error, client);
 }
 
 bool ScanWorker::applyConfig(ServiceConfig newConfig, std::string* /*error*/) {
@@ -163,7 +168,8 @@ void ScanWorker::addRealTimeDetection(const FileVerdict& verdict) {
   detections_.addRealTime(detectionFromVerdict(verdict));
 }
 
-bool ScanWorker::decideThreat(const ThreatDecision& decision, std::string* error) {
+bool ScanWorker::decideThreat(const ThreatDecision& decision, std::string* error,
+                              const ClientIdentity& client) {
   // The service runs with full rights and any local user may send a decision: only files the
   // engine itself reported may be touched.
   DetectionRecord record;
@@ -176,18 +182,39 @@ bool ScanWorker::decideThreat(const ThreatDecision& decision, std::string* error
   std::lock_guard quarantineLock(quarantineMutex_);
   if (!quarantine_) return fail(error, "quarantine is not available");
   // The path may have been made to point elsewhere since the detection (a folder swapped for
-  // a junction into a system folder): act only on the very file that was judged.
-  const long long size = fileSize(decision.path);
-  if (size >= 0 && static_cast<uint64_t>(size) != record.size) {
+  // a link into a system folder): the file is opened once, without following links, checked
+  // through that handle and moved as that very object.
+  HeldFile held;
+  OpenFailure why = OpenFailure::None;
+  unsigned long code = 0;
+  std::string openError;
+  if (!holdFile(decision.path, held, &openError, &why, &code, client)) {
+    switch (why) {
+      case OpenFailure::Link:
+        return fail(error, kDecisionThroughLink);
+      case OpenFailure::AccessDenied:
+        return fail(error, "access denied");
+      case OpenFailure::NotFound:
+        return fail(error, "file not found");
+      default:
+        return fail(error, "MoveFileEx failed, code " + std::to_string(code) +
+                               " (файл может быть запущен или заблокирован)");
+    }
+  }
+  FileInfo info;
+  if (!held.file.info(info) || info.size != record.size) {
     return fail(error, "file changed since detection");
   }
-  if (size >= 0 && !record.secondText.empty() &&
-      hash::sha256File(decision.path, kEngineHashChunkSize) != record.secondText) {
+  std::string readError;
+  const std::string sha256 = hash::sha256OpenFile(held.file, kEngineHashChunkSize, &readError);
+  if (sha256.empty()) return fail(error, "cannot read the file: " + readError);
+  if (!record.secondText.empty() && sha256 != record.secondText) {
     return fail(error, "file changed since detection");
   }
+  // The texts are the engine's own: a client could send any.
   QuarantineRecord stored;
-  if (!quarantine_->add(decision.path, record.secondText, decision.threatName, record.code,
-                        static_cast<ThreatLevel>(decision.level), &stored, error)) {
+  if (!quarantine_->add(held, sha256, record.threatName, record.code, record.level, &stored,
+                        error)) {
     return false;
   }
   detections_.decided(decision.path);

@@ -14,6 +14,7 @@
 
 #include "common/ServiceConfig.h"
 #include "common/SignatureDatabase.h"
+#include "common/platform/ClientIdentity.h"
 #include "service/FileScanner.h"
 #include "service/FileVerdict.h"
 #include "service/QuarantineStore.h"
@@ -27,6 +28,8 @@
 namespace zorvek::svc {
 
 inline constexpr char kServiceVersion[] = "1.2.0";
+// The refusal of a decision whose path leads through a link.
+inline constexpr char kDecisionThroughLink[] = "decision refused: the path contains a link";
 
 // Where the later parts of the service plug in. Every hook may be empty: the thread or step
 // that calls it then does nothing.
@@ -73,8 +76,10 @@ class ScanWorker final : private RealTimeAccess,
   // Starts the background threads.
   bool start(std::string* error = nullptr);
   // Starts an on-demand scan on the scan thread; refused while stopping, with protection off,
-  // or while a scan runs.
-  bool requestScan(uint32_t scope, std::vector<std::wstring> paths, std::string* error = nullptr);
+  // or while a scan runs. A scan of paths reads no more than `client` could read itself; the
+  // quick, full and memory scopes run with the service's rights.
+  bool requestScan(uint32_t scope, std::vector<std::wstring> paths, std::string* error = nullptr,
+                   const ClientIdentity& client = {});
   void cancelScan() { scans_.cancel(); }
 
   ServiceConfig snapshotConfig() const override { return settings_.copy(); }
@@ -119,8 +124,11 @@ class ScanWorker final : private RealTimeAccess,
   }
 
   // Quarantines or deletes a file the engine itself reported; any other path gets
-  // "no such detection" and nothing is touched.
-  bool decideThreat(const ThreatDecision& decision, std::string* error = nullptr);
+  // "no such detection" and nothing is touched. The file is checked and moved through one
+  // handle, never through a link, and only when `client` could delete it itself ("access
+  // denied" otherwise). The quarantine record takes its texts from the engine's detection.
+  bool decideThreat(const ThreatDecision& decision, std::string* error = nullptr,
+                    const ClientIdentity& client = {});
   std::vector<QuarantineRecord> quarantineList() const;
   bool quarantineDelete(uint64_t id, std::string* error = nullptr);
   bool quarantineRestore(uint64_t id, std::string* error = nullptr);

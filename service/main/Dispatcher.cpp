@@ -7,6 +7,7 @@
 #include "common/Logger.h"
 #include "common/Messages.h"
 #include "common/Text.h"
+#include "service/firewall/FirewallRules.h"
 #include "service/main/Convert.h"
 
 namespace zorvek::svc {
@@ -22,6 +23,9 @@ uint32_t tickCount32() {
       std::chrono::steady_clock::now().time_since_epoch());
   return static_cast<uint32_t>(static_cast<uint64_t>(ms.count()));
 }
+
+// Who a client without an identity of its own is taken for: a user with no rights to speak of.
+constexpr uint32_t kNobody = 65534;
 
 // A path the caller asks to change to, when it differs from the current one.
 bool changesPath(const std::wstring& requested, const std::wstring& current) {
@@ -42,12 +46,11 @@ void logStatus(std::string_view text) { logInfo("ZORVEK Antivirus: " + std::stri
 Dispatcher::Dispatcher(ScanWorker& engine, DispatcherOptions options)
     : engine_(engine), options_(std::move(options)) {}
 
-Reply Dispatcher::handle(uint32_t opcode, std::string_view payload,
-                         const std::function<bool()>& privileged) {
+Reply Dispatcher::handle(uint32_t opcode, std::string_view payload, const Caller& caller) {
   Reply reply;
   reply.opcode = opcode;
   try {
-    if (!dispatch(opcode, payload, privileged, reply.payload, reply.error) && reply.error.empty())
+    if (!dispatch(opcode, payload, caller, reply.payload, reply.error) && reply.error.empty())
       reply.error = "request failed";
   } catch (const std::exception& e) {
     reply.error = std::string("internal error: ") + e.what();
@@ -67,9 +70,14 @@ void Dispatcher::stopService() {
   if (options_.requestStop) options_.requestStop();
 }
 
-bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload,
-                          const std::function<bool()>& privileged, std::string& reply,
-                          std::string& error) {
+bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload, const Caller& caller,
+                          std::string& reply, std::string& error) {
+  const auto privileged = [&caller] { return caller.privileged && caller.privileged(); };
+  // A privileged client acts with the service's rights; any other with its own.
+  const auto actingAs = [&]() -> ClientIdentity {
+    if (privileged()) return {};
+    return caller.identity ? caller.identity() : ClientIdentity::ofUser(kNobody, kNobody, {});
+  };
   switch (opcode) {
     case ipc::kOpHello: {
       ipc::HelloReply r;
@@ -99,7 +107,8 @@ bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload,
     case ipc::kOpStartScan: {
       ipc::StartScanRequest r;
       if (!ipc::decodeStartScanRequest(payload, r, &error)) return false;
-      return engine_.requestScan(static_cast<uint32_t>(r.scope), std::move(r.paths), &error);
+      return engine_.requestScan(static_cast<uint32_t>(r.scope), std::move(r.paths), &error,
+                                 actingAs());
     }
     case ipc::kOpProgress: {
       ipc::ProgressReply r;
@@ -131,7 +140,7 @@ bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload,
       ipc::ThreatDecisionRequest r;
       if (!ipc::decodeThreatDecisionRequest(payload, r))
         return fail(error, "malformed ThreatDecision payload");
-      return engine_.decideThreat(fromWire(r), &error);
+      return engine_.decideThreat(fromWire(r), &error, actingAs());
     }
     case ipc::kOpQuarantineList: {
       const std::vector<QuarantineRecord> all = engine_.quarantineList();
@@ -149,6 +158,9 @@ bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload,
     case ipc::kOpQuarantineRestore: {
       uint64_t id = 0;
       if (!ipc::decodeU64Payload(payload, id)) return fail(error, "malformed quarantine id");
+      // Putting a file back or destroying it for good is an administrator's decision: any user
+      // could otherwise undo what an administrator quarantined.
+      if (!privileged()) return fail(error, "access denied");
       return opcode == ipc::kOpQuarantineDelete ? engine_.quarantineDelete(id, &error)
                                                 : engine_.quarantineRestore(id, &error);
     }
@@ -188,10 +200,18 @@ bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload,
     case ipc::kOpFirewallAppRule:
     case ipc::kOpFirewallRemoveRules: {
       std::string argument;
+      // Exactly one string: trailing bytes mean a client that speaks another format.
       if (opcode != ipc::kOpFirewallRemoveRules && !payload.empty() &&
-          !ipc::decodeStringPayload(payload, argument))
+          (!ipc::decodeStringPayload(payload, argument) ||
+           payload.size() != sizeof(uint32_t) + argument.size()))
         return fail(error, "malformed firewall payload");
       if (!options_.firewall.request) return fail(error, "firewall control is not built yet");
+      // The firewall acts with the service's rights: only a client that has them may change it.
+      if (!privileged()) {
+        logWarning("firewall change refused: the client is not privileged");
+        reply = ipc::encodeFirewallReply({false, fw::resultText(fw::kAccessDenied)});
+        return true;
+      }
       reply = ipc::encodeFirewallReply(options_.firewall.request(opcode, argument));
       return true;
     }
@@ -209,7 +229,8 @@ SessionEnd serveClient(ipc::PipeHandle& client, const Event& stop,
                        const ipc::SessionLimits& limits) {
   uint32_t opcode = 0;
   std::string payload;
-  const std::function<bool()> privileged = [&client] { return ipc::clientIsPrivileged(client); };
+  const Caller caller{[&client] { return ipc::clientIsPrivileged(client); },
+                      [&client] { return ClientIdentity::ofPipeClient(client); }};
   while (!stopping.load()) {
     std::string error;
     payload.clear();
@@ -217,7 +238,7 @@ SessionEnd serveClient(ipc::PipeHandle& client, const Event& stop,
       if (!ipc::isQuietEnd(error) && !stopping.load()) logStatus("request read failed: " + error);
       return SessionEnd::Ended;
     }
-    const Reply reply = dispatcher.handle(opcode, payload, privileged);
+    const Reply reply = dispatcher.handle(opcode, payload, caller);
     if (!reply.error.empty()) logWarning("request failed: " + reply.error);
     const bool written = ipc::writeFrame(client, stop, reply.opcode, reply.payload, &error, limits);
     if (!written && !stopping.load() && error != "stopping")

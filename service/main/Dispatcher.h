@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/Messages.h"
+#include "common/platform/ClientIdentity.h"
 #include "common/platform/Event.h"
 #include "common/platform/Pipe.h"
 #include "service/engine/ScanWorker.h"
@@ -36,6 +37,15 @@ struct DispatcherOptions {
 // The most quarantine records one QuarantineList reply carries: the newest.
 inline constexpr size_t kMaxQuarantineReply = 10000;
 
+// Who sent a request. Both are asked only by the requests that need them (the pipe client's
+// token or credentials are looked at lazily).
+struct Caller {
+  // LocalSystem or an elevated administrator; root or the service's own user.
+  std::function<bool()> privileged;
+  // Whom to act as on files for a client that is not privileged.
+  std::function<ClientIdentity()> identity;
+};
+
 struct Reply {
   uint32_t opcode = 0;
   std::string payload;
@@ -50,15 +60,14 @@ class Dispatcher {
  public:
   Dispatcher(ScanWorker& engine, DispatcherOptions options);
 
-  // Answers one request. `privileged` is asked only for the requests that need it (the pipe
-  // client's token is looked at lazily). A handler that throws gives "internal error: " + text.
-  Reply handle(uint32_t opcode, std::string_view payload, const std::function<bool()>& privileged);
+  // Answers one request. A handler that throws gives "internal error: " + text.
+  Reply handle(uint32_t opcode, std::string_view payload, const Caller& caller);
   // Sets the stopping flag and signals the stop event.
   void stopService();
 
  private:
-  bool dispatch(uint32_t opcode, std::string_view payload,
-                const std::function<bool()>& privileged, std::string& reply, std::string& error);
+  bool dispatch(uint32_t opcode, std::string_view payload, const Caller& caller,
+                std::string& reply, std::string& error);
 
   // Logs once per list that a reply could not carry all of it.
   static void warnCut(bool& warned, const char* what, size_t sent, size_t total);

@@ -12,6 +12,7 @@
 #include "common/platform/Event.h"
 #include "common/platform/Pipe.h"
 #include "service/engine/ScanWorker.h"
+#include "service/firewall/Firewall.h"
 #include "service/main/ClientModes.h"
 #include "service/main/Dispatcher.h"
 #include "service/main/HostPlatform.h"
@@ -46,6 +47,7 @@ void print(const std::string& utf8) { host::printLine(toWide(utf8)); }
 DispatcherOptions dispatcherOptions() {
   DispatcherOptions options;
   options.minifilterRegistered = host::minifilterRegistered;
+  options.firewall = {fw::status, fw::request};
   options.requestStop = requestStop;
   return options;
 }

@@ -11,20 +11,11 @@ struct FileAttributes {
   uint64_t size = 0;      // 0 for folders
   uint64_t modified = 0;  // FILETIME: 100-ns units since 1601-01-01 UTC
   bool directory = false;
+  bool regular = false;  // an ordinary file: not a folder, FIFO, socket or device
 };
-// Follows links, as opening the file does. False when the path cannot be queried.
-bool readFileAttributes(const std::wstring& path, FileAttributes& out);
-
-struct DirEntry {
-  enum class Kind { File, Directory, Link, Other };
-  std::wstring name;
-  Kind kind = Kind::Other;
-};
-// The entries of one folder without "." and "..", links reported as Link (Windows: any reparse
-// point). False when the folder cannot be opened.
-bool listDirectory(const std::wstring& folder, std::vector<DirEntry>& out);
-// A link's target kind (File/Directory/Other), for walks that follow links.
-DirEntry::Kind linkTargetKind(const std::wstring& path);
+// Follows links, as opening the file does. False (with the reason) when the path cannot be
+// queried.
+bool readFileAttributes(const std::wstring& path, FileAttributes& out, std::string* error = nullptr);
 
 // Joins a folder and a name with the platform separator (no doubled separator after a root).
 std::wstring joinPath(const std::wstring& folder, const std::wstring& name);

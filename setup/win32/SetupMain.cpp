@@ -11,6 +11,7 @@
 #include "setup/platform/SetupFiles.h"
 #include "setup/win32/Console.h"
 #include "setup/win32/Elevation.h"
+#include "setup/win32/Worker.h"
 
 namespace setup {
 namespace {
@@ -27,10 +28,18 @@ int selfTest(const std::wstring& temp) {
   return runSelfTest(payload, temp, [](const std::wstring& line) { printLine(line); });
 }
 
-// The install, repair and uninstall work and the wizard come with the next installer step; until
-// then this build says so instead of pretending to have done anything.
-int unavailable(const std::wstring& logPath) {
-  const std::wstring text = L"ОШИБКА: установка и удаление в этой сборке установщика недоступны";
+// Silent mode: the lines go to the console (or the file or pipe the output goes to). A message
+// box would wait for a click that an unattended install never gets, so messages are printed.
+int silentWork(const SetupOptions& options) {
+  const auto print = [](const std::wstring& line) { printLine(line); };
+  return runWork(options, Progress{print, print});
+}
+
+// The wizard window comes with its own change; until then this build says so instead of
+// pretending to have done anything.
+int wizardUnavailable(const std::wstring& logPath) {
+  const std::wstring text =
+      L"ОШИБКА: мастер установки в этой сборке недоступен, запустите установщик с ключом /silent";
   appendSetupLog(logPath, text);
   printLine(text);
   return 1;
@@ -56,7 +65,8 @@ int runSetup(const std::vector<std::wstring>& args) {
     return static_cast<int>(relaunchElevated(commandLine.options, logPath));
 
   const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-  const int code = unavailable(logPath);
+  const int code = chooseMode(commandLine) == SetupMode::Wizard ? wizardUnavailable(logPath)
+                                                               : silentWork(commandLine.options);
   if (com) CoUninitialize();
   return code;
 }

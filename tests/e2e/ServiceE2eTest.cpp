@@ -9,6 +9,7 @@
 
 #include "TestUtil.h"
 #include "common/Frame.h"
+#include "common/FirewallStatus.h"
 #include "common/Messages.h"
 #include "common/Text.h"
 #include "common/platform/File.h"
@@ -101,7 +102,7 @@ TEST_F(ServiceE2eTest, ConsoleServiceAnswersScansAndStops) {
       {22, "", "unsupported opcode 22"},
       {ipc::kOpStartScan, ipc::encodeU32Payload(3), "malformed StartScan payload"},
       {ipc::kOpQuarantineDelete, "x", "malformed quarantine id"},
-      {ipc::kOpFirewallStatus, "", "firewall control is not built yet"},
+      {ipc::kOpFirewallSetProfile, "xy", "malformed firewall payload"},
   };
   for (const auto& r : refused) {
     SCOPED_TRACE(r.error);
@@ -109,6 +110,10 @@ TEST_F(ServiceE2eTest, ConsoleServiceAnswersScansAndStops) {
     EXPECT_EQ(ipc::errorReplyText(reply), r.error);
   }
   ASSERT_EQ(call(p, ipc::kOpPing, {}, reply), ipc::kOpPing);
+  // The firewall's status never fails as a whole: what cannot be read is an "error," line.
+  ASSERT_EQ(call(p, ipc::kOpFirewallStatus, {}, reply), ipc::kOpFirewallStatus);
+  const fw::FirewallStatus firewall = fw::parseFirewallStatus(reply);
+  EXPECT_TRUE(firewall.blockInbound.has_value() || !firewall.errors.empty()) << reply;
 
   const ipc::StartScanRequest scan{ipc::ScanScope::Paths, {corpus}};
   ASSERT_EQ(call(p, ipc::kOpStartScan, ipc::encodeStartScanRequest(scan), reply), ipc::kOpStartScan)

@@ -3,41 +3,7 @@
 # unprivileged client, and a clean stop by SIGINT.
 # Usage: service_e2e.sh BIN_DIR
 set -uo pipefail
-bin=$(cd "$1" && pwd)
-svc=$bin/ZorvekService
-ctl=$bin/zorvekctl
-work=$(mktemp -d)
-chmod 755 "$work"
-export ZORVEK_DATA_DIR=$work/data ZORVEK_PIPE=$work/svc.sock
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-# expect CODE DESCRIPTION -- command...: runs it, keeps its output in $out.
-expect() {
-  local want=$1 what=$2
-  shift 3
-  out=$("$@" 2>&1)
-  local got=$?
-  [ "$got" = "$want" ] || fail "$what: exit $got, want $want: $out"
-}
-contains() { grep -qF -- "$2" <<<"$out" || fail "$1: no '$2' in: $out"; }
-
-start_service() {
-  "$svc" --console >"$work/console.txt" 2>&1 &
-  pid=$!
-  for _ in $(seq 100); do
-    "$ctl" status >/dev/null 2>&1 && return 0
-    sleep 0.05
-  done
-  fail "service did not answer"
-  return 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh" "$1"
 
 # Somebody other than us and root, for the refusals.
 as_other=
@@ -99,8 +65,15 @@ expect 2 "config bad key" -- "$ctl" config set NoSuchKey=1
 expect 0 reload -- "$ctl" reload
 expect 1 "update live" -- "$ctl" update live
 contains "update live" "not built yet"
-expect 1 firewall -- "$ctl" firewall status
-expect 1 fw-mode -- "$svc" --fw
+fw_unavailable="брандмауэр недоступен: в этой системе нет брандмауэра Windows"
+expect 0 firewall -- "$ctl" firewall status
+contains firewall "$fw_unavailable"
+expect 0 fw-mode -- "$svc" --fw
+contains fw-mode "error,$fw_unavailable"
+expect 0 "firewall json" -- "$ctl" --json firewall status
+contains "firewall json" "\"errors\":[\"$fw_unavailable\"]"
+expect 1 "firewall change" -- "$ctl" firewall profile private on
+contains "firewall change" "$fw_unavailable"
 expect 2 usage -- "$ctl" frobnicate
 expect 0 "scan memory" -- "$ctl" scan --wait memory
 
@@ -110,6 +83,14 @@ if [ -n "$as_other" ]; then
   expect 1 "quarantine folder by another user" -- $as_other "$ctl" config set QuarantineDir=/tmp/elsewhere
   contains "quarantine folder by another user" "access denied"
   expect 0 "switches by another user" -- $as_other "$ctl" config set ScanRemovable=1
+  # The service would change the firewall with its own rights: not for somebody without them.
+  for change in "profile public off" "block-inbound on" "allow /tmp/app.exe" "block /tmp/app.exe" \
+                remove; do
+    expect 1 "firewall $change by another user" -- $as_other "$ctl" firewall $change
+    contains "firewall $change by another user" "требуются права администратора (код 0x80070005)"
+  done
+  expect 0 "firewall status by another user" -- $as_other "$ctl" firewall status
+  contains "firewall status by another user" "$fw_unavailable"
   expect 0 "still running" -- "$ctl" status
 else
   echo "note: not root, the refusals for another user are not exercised"

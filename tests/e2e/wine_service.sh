@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # ZorvekService.exe as a real service under Wine's service control manager: created and started
-# with sc, answers --ping, and reaches STOPPED within a few seconds of sc stop.
+# with sc, answers --ping, reports Wine's own firewall through --fw and zorvekctl, and reaches
+# STOPPED within a few seconds of sc stop.
 # Usage: wine_service.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -25,6 +26,34 @@ code=$?
 for line in "служба отвечает" "  версия:      1.2.0" "  защита:      вкл" "  minifilter:  нет"; do
   grep -qF -- "$line" <<<"$out" || fail "--ping lacks '$line': $out"
 done
+
+# The firewall status through Wine's own firewall objects, which answer E_NOTIMPL: every part
+# that cannot be read becomes an "error," line, and the service stays up.
+out=$("$run" "$build/bin/ZorvekService.exe" --fw 2>&1)
+code=$?
+[ "$code" = 0 ] || fail "--fw exit $code: $out"
+for line in "error,не удалось прочитать профиль domain: код 0x80004001" \
+            "error,не удалось перечислить правила: код 0x80004001" "blockin,off"; do
+  grep -qF -- "$line" <<<"$out" || fail "--fw lacks '$line': $out"
+done
+# zorvekctl's changes reach the same objects (Wine's user counts as an administrator).
+ctl() {
+  out=$("$run" "$build/bin/zorvekctl.exe" "$@" 2>&1)
+  code=$?
+}
+ctl firewall status
+[ "$code" = 0 ] || fail "zorvekctl firewall status exit $code: $out"
+grep -qF "ошибка: не удалось прочитать профиль public: код 0x80004001" <<<"$out" ||
+  fail "zorvekctl firewall status: $out"
+ctl firewall profile private on
+[ "$code" = 1 ] || fail "zorvekctl firewall profile exit $code: $out"
+grep -qF "zorvekctl: не удалось изменить состояние профиля: код 0x80004001" <<<"$out" ||
+  fail "zorvekctl firewall profile: $out"
+ctl firewall remove
+[ "$code" = 1 ] || fail "zorvekctl firewall remove exit $code: $out"
+grep -qF "zorvekctl: не удалось перечислить правила: код 0x80004001" <<<"$out" ||
+  fail "zorvekctl firewall remove: $out"
+out=$("$run" "$build/bin/ZorvekService.exe" --ping 2>&1) || fail "no answer after --fw: $out"
 
 t0=$(date +%s%N)
 "$run" sc stop ZorvekService >/dev/null 2>&1 || fail "sc stop"

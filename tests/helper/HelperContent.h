@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/platform/File.h"
 #include "service/QuarantineStore.h"
 #include "common/ServiceConfig.h"
 
@@ -43,6 +44,19 @@ inline std::vector<QuarantineRecord> helperRecords(unsigned long which) {
     records.push_back(r);
   }
   return records;
+}
+
+// A digest-like text that differs per round, for stored names.
+inline std::string helperDigest(unsigned long i) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (int k = 0; k < 16; ++k) out += kHex[(i >> (k % 8)) & 15];
+  return out + std::string(48, '0');
+}
+
+// Writes a whole file in the helper, which has no GoogleTest to report with.
+inline void writeFileOrFail(const std::wstring& path, const std::string& bytes) {
+  writeFileAtomically(path, bytes);
 }
 
 }  // namespace zorvek::test

@@ -8,6 +8,7 @@
 #include "common/ServiceConfig.h"
 #include "common/Text.h"
 #include "common/entry/ProgramEntry.h"
+#include "common/platform/File.h"
 #include "service/QuarantineStore.h"
 #include "setup/SetupLog.h"
 #include "tests/helper/HelperContent.h"
@@ -54,6 +55,33 @@ int zorvekMain(std::vector<std::wstring> args) {
       if (!store.save(test::helperRecords(i % 2))) return 1;
     }
     return 0;
+  }
+  if (command == L"quarantine-churn" && args.size() == 5) {
+    // quarantine-churn <quarantine folder> <source folder> <seed>: adds, restores and deletes
+    // until killed, starting as the service does, with recover().
+    QuarantineStore store(path);
+    if (!store.ensureFolder() || !store.recover()) return 1;
+    const std::wstring source = args[3];
+    unsigned long state = count(args[4]) * 2654435761u + 1;
+    const auto next = [&state] {
+      state = state * 1103515245u + 12345u;
+      return (state >> 8) & 0xFFFF;
+    };
+    for (unsigned long i = 0;; ++i) {
+      const auto records = store.list();
+      const unsigned long r = next();
+      if (!records.empty() && r % 3 != 0) {
+        const auto& pick = records[r % records.size()];
+        if (r % 2) store.restore(pick.id);
+        else store.remove(pick.id);
+      } else {
+        const std::wstring name = L"f-" + args[4] + L"-" + std::to_wstring(i) + L".exe";
+        const std::wstring file = source + pathSeparator() + name;
+        // The content names the file: the test finds every copy of it afterwards.
+        test::writeFileOrFail(file, toUtf8(name) + std::string(r % 50000, 'z'));
+        store.add(file, test::helperDigest(i), "Test.Threat", "SIG.MATCH", ThreatLevel::High);
+      }
+    }
   }
   if (command == L"crash" && args.size() == 3) {
     openCrashLog(path);

@@ -49,6 +49,10 @@ class DispatcherTest : public ::testing::Test {
       if (firewallThrows_) throw std::runtime_error("boom");
       return firewallText_;
     };
+    options.firewall.request = [this](uint32_t opcode, const std::string& argument) {
+      firewallRequests_.push_back(std::to_string(opcode) + " " + argument);
+      return ipc::FirewallReply{opcode != ipc::kOpFirewallRemoveRules, "answer " + argument};
+    };
     dispatcher_ = std::make_unique<Dispatcher>(*engine_, options);
   }
   void TearDown() override {
@@ -57,8 +61,11 @@ class DispatcherTest : public ::testing::Test {
     Logger::instance().close();
   }
 
+  // An unprivileged caller is this test process's own user.
   Reply call(uint32_t opcode, std::string_view payload = {}, bool privileged = false) {
-    return dispatcher_->handle(opcode, payload, [privileged] { return privileged; });
+    return dispatcher_->handle(
+        opcode, payload,
+        {[privileged] { return privileged; }, [] { return ClientIdentity::ofCurrentProcess(); }});
   }
   std::string errorOf(const Reply& r) {
     EXPECT_EQ(r.opcode, ipc::kOpError);
@@ -90,6 +97,7 @@ class DispatcherTest : public ::testing::Test {
   int stopRequests_ = 0;
   bool firewallThrows_ = false;
   std::string firewallText_ = "profiles: on";
+  std::vector<std::string> firewallRequests_;
 };
 
 TEST_F(DispatcherTest, RefusedRequestsGiveTheirErrorTexts) {
@@ -106,10 +114,10 @@ TEST_F(DispatcherTest, RefusedRequestsGiveTheirErrorTexts) {
       {ipc::kOpThreatDecision, "\x01", "malformed ThreatDecision payload"},
       {ipc::kOpQuarantineDelete, "abc", "malformed quarantine id"},
       {ipc::kOpQuarantineRestore, "", "malformed quarantine id"},
-      {ipc::kOpQuarantineRestore, ipc::encodeU64Payload(42), "record not found"},
+      {ipc::kOpQuarantineRestore, ipc::encodeU64Payload(42), "access denied"},
+      {ipc::kOpQuarantineDelete, ipc::encodeU64Payload(42), "access denied"},
       {ipc::kOpSetConfig, "\x01\x00\x00", "malformed SetConfig payload"},
       {ipc::kOpFirewallSetProfile, "xy", "malformed firewall payload"},
-      {ipc::kOpFirewallAppRule, ipc::encodeStringPayload("rule"), "firewall control is not built yet"},
       {ipc::kOpLiveUpdate, "", "live update is not built yet"},
       {ipc::kOpSelfUpdate, "", "self-update is not built yet"},
       {ipc::kOpShutdown, "", "access denied"},
@@ -123,6 +131,8 @@ TEST_F(DispatcherTest, RefusedRequestsGiveTheirErrorTexts) {
     EXPECT_FALSE(r.endSession);
   }
   EXPECT_EQ(stopRequests_, 0);
+  EXPECT_EQ(errorOf(call(ipc::kOpQuarantineRestore, ipc::encodeU64Payload(42), true)),
+            "record not found");
 }
 
 TEST_F(DispatcherTest, HandlerExceptionBecomesInternalError) {
@@ -132,6 +142,80 @@ TEST_F(DispatcherTest, HandlerExceptionBecomesInternalError) {
   const Reply r = call(ipc::kOpFirewallStatus);
   EXPECT_EQ(r.opcode, ipc::kOpFirewallStatus);
   EXPECT_EQ(r.payload, "profiles: on");  // raw text, no length prefix
+}
+
+// Status is for everybody; changes act with the service's rights, so they need a client that has
+// them. The payload is checked first either way.
+TEST_F(DispatcherTest, FirewallChangesOnlyFromPrivilegedClient) {
+  const std::string denied = ipc::encodeFirewallReply(
+      {false, "требуются права администратора (код 0x80070005)"});
+  const struct {
+    uint32_t opcode;
+    std::string payload;
+    const char* forwarded;
+    ipc::FirewallReply reply;
+  } cases[] = {
+      {ipc::kOpFirewallSetProfile, ipc::encodeStringPayload("private,0"), "17 private,0",
+       {true, "answer private,0"}},
+      {ipc::kOpFirewallBlockInbound, ipc::encodeStringPayload("1"), "18 1", {true, "answer 1"}},
+      {ipc::kOpFirewallAppRule, ipc::encodeStringPayload("allow|in|C:\\a.exe"),
+       "19 allow|in|C:\\a.exe", {true, "answer allow|in|C:\\a.exe"}},
+      {ipc::kOpFirewallAppRule, "", "19 ", {true, "answer "}},
+      {ipc::kOpFirewallRemoveRules, "", "20 ", {false, "answer "}},
+      {ipc::kOpFirewallRemoveRules, "ignored, not even a string", "20 ", {false, "answer "}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.forwarded);
+    firewallRequests_.clear();
+    Reply r = call(c.opcode, c.payload, false);
+    EXPECT_EQ(r.opcode, c.opcode);
+    EXPECT_EQ(r.payload, denied);
+    EXPECT_TRUE(firewallRequests_.empty());
+    r = call(c.opcode, c.payload, true);
+    EXPECT_EQ(r.opcode, c.opcode);
+    EXPECT_EQ(r.payload, ipc::encodeFirewallReply(c.reply));
+    EXPECT_EQ(firewallRequests_, std::vector<std::string>{c.forwarded});
+  }
+  int asked = 0;
+  const Reply status = dispatcher_->handle(ipc::kOpFirewallStatus, {},
+                                           {[&asked] {
+                                              ++asked;
+                                              return false;
+                                            },
+                                            {}});
+  EXPECT_EQ(status.payload, "profiles: on");
+  EXPECT_EQ(asked, 0);
+  const std::string log = test::readFile(data_ + pathSeparator() + L"zorvek.log");
+  EXPECT_NE(log.find("[WRN] firewall change refused: the client is not privileged"),
+            std::string::npos)
+      << log;
+}
+
+// A payload that is not exactly one string never reaches the firewall, whoever sends it.
+TEST_F(DispatcherTest, MalformedFirewallPayloadsAreRefused) {
+  const std::string one = ipc::encodeStringPayload("1");
+  const struct {
+    const char* what;
+    std::string payload;
+  } cases[] = {
+      {"length cut short", std::string("\x05", 1)},
+      {"length past the end", std::string("\x0a\x00\x00\x00", 4) + "abc"},
+      {"huge length", std::string("\xff\xff\xff\xff", 4) + "xyz"},
+      {"bytes after the string", one + "!"},
+      {"two strings", one + one},
+  };
+  for (const uint32_t opcode :
+       {ipc::kOpFirewallSetProfile, ipc::kOpFirewallBlockInbound, ipc::kOpFirewallAppRule}) {
+    for (const auto& c : cases) {
+      for (const bool privileged : {false, true}) {
+        SCOPED_TRACE(std::to_string(opcode) + " " + c.what + (privileged ? " privileged" : ""));
+        const Reply r = call(opcode, c.payload, privileged);
+        EXPECT_EQ(errorOf(r), "malformed firewall payload");
+        EXPECT_FALSE(r.endSession);
+      }
+    }
+  }
+  EXPECT_TRUE(firewallRequests_.empty());
 }
 
 TEST_F(DispatcherTest, ShutdownOnlyFromPrivilegedClient) {
@@ -222,8 +306,9 @@ TEST_F(DispatcherTest, ScanDecideAndQuarantineThroughRequests) {
   EXPECT_EQ(found[0].path, eicar_);
   EXPECT_FALSE(found[0].findings.empty());
 
-  ipc::ThreatDecisionRequest decision{eicar_, 3, found[0].threatName, found[0].secondText,
-                                      found[0].level, found[0].size, found[0].detail};
+  // The texts of a decision are the client's: the quarantine record keeps the engine's own.
+  ipc::ThreatDecisionRequest decision{eicar_, 3, "Forged.Name", found[0].secondText, 0,
+                                      found[0].size, found[0].detail};
   EXPECT_EQ(call(ipc::kOpThreatDecision, ipc::encodeThreatDecisionRequest(decision)).opcode,
             ipc::kOpThreatDecision);
   EXPECT_TRUE(std::filesystem::exists(toPath(eicar_)));
@@ -237,7 +322,14 @@ TEST_F(DispatcherTest, ScanDecideAndQuarantineThroughRequests) {
   ASSERT_TRUE(ipc::decodeQuarantineList(call(ipc::kOpQuarantineList).payload, list));
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].originPath, eicar_);
-  r = call(ipc::kOpQuarantineRestore, ipc::encodeU64Payload(list[0].id));
+  EXPECT_EQ(list[0].threat, found[0].threatName);
+  EXPECT_EQ(list[0].severity, found[0].level);
+  // Putting it back, or deleting it for good, is for privileged clients only.
+  for (const uint32_t op : {ipc::kOpQuarantineRestore, ipc::kOpQuarantineDelete}) {
+    EXPECT_EQ(errorOf(call(op, ipc::encodeU64Payload(list[0].id))), "access denied");
+  }
+  EXPECT_FALSE(std::filesystem::exists(toPath(eicar_)));
+  r = call(ipc::kOpQuarantineRestore, ipc::encodeU64Payload(list[0].id), true);
   ASSERT_EQ(r.opcode, ipc::kOpQuarantineRestore) << ipc::errorReplyText(r.payload);
   EXPECT_EQ(test::readFile(eicar_), test::kEicar);
 

@@ -80,8 +80,9 @@ class ScanTreeTest : public ::testing::Test {
     FileScanner scanner(nullptr, options);
     std::vector<std::wstring> names;
     const std::atomic<bool> stop{false};
-    scanner.walk(target, [&](const std::wstring& path) {
-      names.push_back(pathToWide(toPath(path).lexically_relative(dir_.path()).generic_wstring()));
+    scanner.walk(target, [&](const WalkEntry& file) {
+      names.push_back(
+          pathToWide(toPath(file.path).lexically_relative(dir_.path()).generic_wstring()));
     }, stop);
     std::sort(names.begin(), names.end());
     return names;
@@ -122,8 +123,8 @@ TEST_F(ScanTreeTest, UnreadableFolderIsSkipped) {
   write(L"z/two.exe");
   const fs::path locked = dir_.path() / "locked";
   fs::permissions(locked, fs::perms::none);
-  std::vector<DirEntry> probe;
-  if (listDirectory(pathToWide(locked), probe)) {
+  Folder probe;
+  if (probe.open(pathToWide(locked), Links::Follow, Folder::Purpose::List)) {
     fs::permissions(locked, fs::perms::owner_all);
     GTEST_SKIP() << "this account can open a folder without permissions (root or Wine)";
   }

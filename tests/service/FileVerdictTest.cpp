@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <functional>
 
 #include "PeBuilder.h"
 #include "TestUtil.h"
@@ -21,6 +23,15 @@ std::vector<std::string> codes(const FileVerdict& v) {
 FileVerdict rules(const std::wstring& path, const PeAnalysis& pe = {}, bool inDatabase = false,
                   const SignatureMatch& match = {}) {
   return buildVerdict(path, 10, 0, "m", "s1", "s256", pe, inDatabase, match);
+}
+
+EvaluationOptions limits(uint64_t maxFileSize, uint64_t chunk,
+                         const std::atomic<bool>* cancel = nullptr) {
+  EvaluationOptions o;
+  o.maxFileSize = maxFileSize;
+  o.hashChunkSize = chunk;
+  o.cancel = cancel;
+  return o;
 }
 
 TEST(FileVerdictTest, FileNameIsTheTextAfterTheLastSeparator) {
@@ -63,6 +74,17 @@ TEST(FileVerdictTest, NameAndLocationRules) {
       {L"C:/Windows/System32/lsass.exe", ThreatLevel::Clean, {}, {}},
       {L"C:\\Users\\a\\Downloads\\notepad.exe", ThreatLevel::High,
        {"FS.IMPERSONATE", "FS.DOWNLOADED_EXE"}, {imp, dl}},
+      // Where Windows keeps these programs itself: its own folder and the component store.
+      {L"C:\\Windows\\explorer.exe", ThreatLevel::Clean, {}, {}},
+      {L"C:\\WINDOWS\\REGEDIT.EXE", ThreatLevel::Clean, {}, {}},
+      {L"C:/Windows/notepad.exe", ThreatLevel::Clean, {}, {}},
+      {L"C:\\Windows\\WinSxS\\amd64_microsoft-windows-notepad_31bf\\notepad.exe",
+       ThreatLevel::Clean, {}, {}},
+      // One folder deeper than the Windows folder is not where it keeps them.
+      {L"C:\\Windows\\Temp\\explorer.exe", ThreatLevel::High, {"FS.IMPERSONATE"}, {imp}},
+      {L"C:\\Windows\\svchost.exe\\x\\svchost.exe", ThreatLevel::High, {"FS.IMPERSONATE"}, {imp}},
+      {L"C:\\Users\\a\\Desktop\\windows.explorer.exe", ThreatLevel::Clean, {}, {}},
+      {L"C:\\Users\\a\\mywindows\\explorer.exe", ThreatLevel::High, {"FS.IMPERSONATE"}, {imp}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(toUtf8(c.path));
@@ -179,7 +201,7 @@ class EvaluateFileTest : public ::testing::Test {
 };
 
 TEST_F(EvaluateFileTest, EmptyMissingAndOversizedFiles) {
-  const EvaluationOptions options{100, 4096};
+  const EvaluationOptions options = limits(100, 4096);
   const FileVerdict empty = evaluateFile(write(L"svchost.exe", ""), nullptr, options);
   EXPECT_EQ(empty.level, ThreatLevel::Clean);
   EXPECT_TRUE(empty.md5.empty());
@@ -188,10 +210,14 @@ TEST_F(EvaluateFileTest, EmptyMissingAndOversizedFiles) {
   EXPECT_EQ(empty.fileName, L"svchost.exe");
   EXPECT_NE(empty.modified, 0u);
 
+  // A file that vanished was not judged, and the verdict says so.
   const FileVerdict missing = evaluateFile(dir_.file(L"gone.exe"), nullptr, options);
   EXPECT_EQ(missing.size, 0u);
+  EXPECT_EQ(missing.level, ThreatLevel::Clean);
   EXPECT_TRUE(missing.sha256.empty());
-  EXPECT_TRUE(missing.reasons.empty());
+  EXPECT_TRUE(countsAsUnreadable(missing));
+  ASSERT_EQ(missing.reasons.size(), 1u);
+  EXPECT_EQ(missing.reasons[0], kNotScannedReason + missing.readError);
 
   EXPECT_TRUE(evaluateFile(write(L"limit.exe", std::string(100, 'a')), nullptr, options)
                   .reasons.empty());
@@ -201,6 +227,68 @@ TEST_F(EvaluateFileTest, EmptyMissingAndOversizedFiles) {
   EXPECT_TRUE(big.md5.empty());
   EXPECT_TRUE(big.findings.empty());
   EXPECT_EQ(big.reasons, std::vector<std::string>{"Файл пропущен: превышен лимит размера"});
+}
+
+TEST_F(EvaluateFileTest, AFileThatChangesWhileReadIsJudgedAsItWasWhenOpened) {
+  const std::string first = "MZ" + std::string(5000, 'a');
+  const std::wstring path = write(L"grows.exe", first);
+  const std::string firstSha = hash::sha256File(path, 4096);
+  struct Case {
+    const char* what;
+    uint64_t newSize;
+  };
+  const std::vector<Case> cases = {
+      {"appended", first.size() + (1 << 20)},
+      {"grown far beyond the size limit", uint64_t{1} << 40},
+      {"cut short", 100},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::writeFile(path, first);
+    EvaluationOptions options = limits(1 << 20, 4096);
+    std::error_code changed;
+    options.opened = [&] { std::filesystem::resize_file(toPath(path), c.newSize, changed); };
+    const FileVerdict v = evaluateFile(path, nullptr, options);
+    EXPECT_EQ(v.size, first.size());
+    EXPECT_FALSE(countsAsUnreadable(v));
+    if (changed) {
+      // Windows keeps writers out while the file is read: what was read is what it holds.
+      EXPECT_TRUE(v.reasons.empty() || v.reasons.back() != kChangedReason);
+      EXPECT_EQ(v.sha256, firstSha);
+      continue;
+    }
+    ASSERT_FALSE(v.reasons.empty());
+    EXPECT_EQ(v.reasons.back(), kChangedReason);
+    // Grown: only the bytes it had at the start were read.
+    if (c.newSize > first.size()) {
+      EXPECT_EQ(v.sha256, firstSha);
+    }
+  }
+  std::filesystem::resize_file(toPath(path), 0);
+}
+
+TEST_F(EvaluateFileTest, ACancelEndsTheReadingOfAFile) {
+  const std::wstring path = write(L"big.exe", std::string(1 << 20, 'x'));
+  std::atomic<bool> cancel{false};
+  EvaluationOptions options = limits(1 << 30, 4096, &cancel);
+  options.opened = [&] { cancel.store(true); };
+  const FileVerdict v = evaluateFile(path, nullptr, options);
+  EXPECT_EQ(v.readError, kCancelledRead);
+  EXPECT_TRUE(v.sha256.empty());
+  EXPECT_EQ(v.level, ThreatLevel::Clean);
+}
+
+TEST_F(EvaluateFileTest, OnlyRegularFilesAreRead) {
+  // A folder named like a program: not a file, so not judged.
+  std::filesystem::create_directories(dir_.path() / "folder.exe");
+  const FileVerdict v = evaluateFile(dir_.file(L"folder.exe"), nullptr, {});
+  EXPECT_TRUE(countsAsUnreadable(v));
+  Folder folder;
+  ASSERT_TRUE(folder.open(pathToWide(dir_.path()), Links::Follow, Folder::Purpose::List));
+  EXPECT_TRUE(countsAsUnreadable(
+      evaluateFileIn(folder, L"folder.exe", dir_.file(L"folder.exe"), nullptr, {})));
+  EXPECT_TRUE(countsAsUnreadable(
+      evaluateFileIn(folder, L"missing.exe", dir_.file(L"missing.exe"), nullptr, {})));
 }
 
 TEST_F(EvaluateFileTest, ModifiedTimeIsAFiletime) {
@@ -240,7 +328,7 @@ TEST_F(EvaluateFileTest, OnePassMatchesSeparateReads) {
   for (const auto& c : cases) {
     SCOPED_TRACE(toUtf8(c.name));
     const std::wstring path = write(c.name, c.bytes);
-    const FileVerdict v = evaluateFile(path, &db, {1 << 30, c.chunk});
+    const FileVerdict v = evaluateFile(path, &db, limits(1 << 30, c.chunk));
     const auto now = static_cast<int64_t>(std::time(nullptr));
     const std::string md5 = hash::md5File(path, 4096);
     const std::string sha1 = hash::sha1File(path, 4096);
@@ -265,7 +353,7 @@ TEST_F(EvaluateFileTest, OnePassMatchesSeparateReads) {
     EXPECT_EQ(v.reasons, ref.reasons);
   }
   // The full image is a packed PE with injection imports and is in the database.
-  const FileVerdict v = evaluateFile(dir_.file(L"many-chunks.exe"), &db, {1 << 30, 4096});
+  const FileVerdict v = evaluateFile(dir_.file(L"many-chunks.exe"), &db, limits(1 << 30, 4096));
   EXPECT_TRUE(v.isPe);
   EXPECT_TRUE(v.packed);
   EXPECT_TRUE(v.inDatabase);

@@ -11,8 +11,11 @@ ScriptedPipeServer::Step ScriptedPipeServer::reply(uint32_t opcode, std::string_
   return {std::string(h.begin(), h.end()) + std::string(payload), false};
 }
 
-ScriptedPipeServer::ScriptedPipeServer(std::vector<Step> script)
-    : path_(privatePipePath(dir_, L"scripted")), script_(std::move(script)), server_(path_) {
+ScriptedPipeServer::ScriptedPipeServer(std::vector<Step> script, Responder responder)
+    : path_(privatePipePath(dir_, L"scripted")),
+      script_(std::move(script)),
+      responder_(std::move(responder)),
+      server_(path_) {
   // Listening before the thread starts: a client may connect as soon as we return.
   std::string error;
   if (!server_.listen(&error)) throw std::runtime_error("scripted pipe server: " + error);
@@ -44,8 +47,10 @@ void ScriptedPipeServer::serve() {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(request);
       }
-      if (step < script_.size()) {
-        const Step& s = script_[step];
+      Step answer;
+      if (step >= script_.size() && responder_) answer = responder_(request);
+      if (step < script_.size() || responder_) {
+        const Step& s = step < script_.size() ? script_[step] : answer;
         cut = s.cut;
         if (!s.bytes.empty()) (void)ipc::writeRaw(client, s.bytes);
         // Whatever the client sends now is read and dropped until it closes or we stop.

@@ -2,9 +2,11 @@
 // A pipe server on a name of its own whose answers the test writes down beforehand, for clients
 // that must cope with whatever a service sends. Each connection is one step of the script: the
 // server reads one request frame, records it, writes the step's bytes and closes (or, for a
-// held step, waits until the client closes). Connections beyond the script are closed unanswered.
+// held step, waits until the client closes). Connections beyond the script go to the responder,
+// or are closed unanswered without one.
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -32,18 +34,22 @@ class ScriptedPipeServer {
   // Hangs up after `bytes` (which a Windows client may not get to read).
   static Step hangUp(std::string bytes = {}) { return {std::move(bytes), false, true}; }
 
-  explicit ScriptedPipeServer(std::vector<Step> script);
+  struct Request {
+    uint32_t opcode = 0;
+    std::string payload;
+    bool operator==(const Request&) const = default;
+  };
+  // Past the script, a responder answers each request (on the server's thread): a fake service
+  // for a client that keeps polling.
+  using Responder = std::function<Step(const Request&)>;
+
+  explicit ScriptedPipeServer(std::vector<Step> script, Responder responder = {});
   ~ScriptedPipeServer();
   ScriptedPipeServer(const ScriptedPipeServer&) = delete;
   ScriptedPipeServer& operator=(const ScriptedPipeServer&) = delete;
 
   const std::wstring& path() const { return path_; }
 
-  struct Request {
-    uint32_t opcode = 0;
-    std::string payload;
-    bool operator==(const Request&) const = default;
-  };
   // The requests read so far, in order.
   std::vector<Request> requests() const;
 
@@ -53,6 +59,7 @@ class ScriptedPipeServer {
   TempDir dir_;
   std::wstring path_;
   std::vector<Step> script_;
+  Responder responder_;
   Event stop_;
   ipc::PipeServer server_;
   mutable std::mutex mutex_;

@@ -62,6 +62,17 @@ TEST_F(ZorvekctlTest, UsageErrorsAndAnUnreachableServiceExit2) {
       {L"quarantine"},
       {L"update", L"everything"},
       {L"firewall", L"open"},
+      {L"firewall"},
+      {L"firewall", L"status", L"now"},
+      {L"firewall", L"profile", L"office", L"on"},
+      {L"firewall", L"profile", L"Private", L"on"},
+      {L"firewall", L"profile", L"private", L"maybe"},
+      {L"firewall", L"block-inbound"},
+      {L"firewall", L"allow"},
+      {L"firewall", L"block", L"a.exe", L"b.exe"},
+      {L"firewall", L"block", L"a.exe", L"In"},
+      {L"firewall", L"allow", L"a.exe", L"out", L"in"},
+      {L"firewall", L"remove", L"all"},
       {L"config"},
       {L"status"},
       {L"shutdown"},
@@ -263,6 +274,101 @@ TEST_F(ZorvekctlServiceTest, SilentServiceTimesOutWithExitCode2) {
   const Result r = run({L"status"}, client);
   EXPECT_EQ(r.code, 2);
   EXPECT_EQ(r.err, "zorvekctl: обмен со службой не удался: timed out waiting for the service\n");
+}
+
+TEST_F(ZorvekctlServiceTest, FirewallStatusInRussianAndAsJson) {
+  const std::string status =
+      "prof,domain,on\n"
+      "prof,public,off\n"
+      "rule,on,allow,in,ZORVEK: app.exe,C:\\Apps\\app.exe\n"
+      "rule,off,block,both,Acme\\, Inc.,D:\\Acme\\sync.exe\n"
+      "error,не удалось перечислить правила: код 0x80004001\n"
+      "blockin,on\n";
+  Server server({Server::reply(ipc::kOpFirewallStatus, status),
+                 Server::reply(ipc::kOpFirewallStatus, status)});
+  Result r = runAgainst(server, {L"firewall", L"status"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "профиль domain:   вкл\n"
+            "профиль private:  нет данных\n"
+            "профиль public:   выкл\n"
+            "блокировка входящих: вкл\n"
+            "правила для программ: 2\n"
+            "  вкл   разрешить  входящие  ZORVEK: app.exe — C:\\Apps\\app.exe\n"
+            "  выкл  блокировать  все  Acme, Inc. — D:\\Acme\\sync.exe\n"
+            "ошибка: не удалось перечислить правила: код 0x80004001\n");
+  r = runAgainst(server, {L"--json", L"firewall", L"status"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "{\"profiles\":{\"domain\":true,\"private\":null,\"public\":false},"
+            "\"blockInbound\":true,\"rules\":["
+            "{\"enabled\":true,\"action\":\"allow\",\"direction\":\"in\","
+            "\"name\":\"ZORVEK: app.exe\",\"program\":\"C:\\\\Apps\\\\app.exe\"},"
+            "{\"enabled\":false,\"action\":\"block\",\"direction\":\"both\","
+            "\"name\":\"Acme, Inc.\",\"program\":\"D:\\\\Acme\\\\sync.exe\"}],"
+            "\"errors\":[\"не удалось перечислить правила: код 0x80004001\"]}\n");
+}
+
+TEST_F(ZorvekctlServiceTest, FirewallChangesSendTheRequestTexts) {
+  const std::wstring program = dir_.file(L"app.exe");
+  const std::string programUtf8 = toUtf8(program);
+  const struct {
+    std::vector<std::wstring> args;
+    uint32_t opcode;
+    std::string payload;
+    std::string out;
+  } cases[] = {
+      {{L"profile", L"private", L"on"}, ipc::kOpFirewallSetProfile,
+       ipc::encodeStringPayload("private,1"), "профиль private включён\n"},
+      {{L"profile", L"domain", L"off"}, ipc::kOpFirewallSetProfile,
+       ipc::encodeStringPayload("domain,0"), "профиль domain выключен\n"},
+      {{L"block-inbound", L"on"}, ipc::kOpFirewallBlockInbound, ipc::encodeStringPayload("1"),
+       "входящие подключения блокируются\n"},
+      {{L"block-inbound", L"off"}, ipc::kOpFirewallBlockInbound, ipc::encodeStringPayload("0"),
+       "блокировка входящих снята\n"},
+      {{L"allow", program}, ipc::kOpFirewallAppRule,
+       ipc::encodeStringPayload("allow|in|" + programUtf8), "разрешено: " + programUtf8 + "\n"},
+      {{L"block", program}, ipc::kOpFirewallAppRule,
+       ipc::encodeStringPayload("block|in|" + programUtf8), "заблокировано: " + programUtf8 + "\n"},
+      {{L"block", program, L"both"}, ipc::kOpFirewallAppRule,
+       ipc::encodeStringPayload("block|both|" + programUtf8),
+       "заблокировано: " + programUtf8 + " (входящие и исходящие)\n"},
+      {{L"allow", program, L"out"}, ipc::kOpFirewallAppRule,
+       ipc::encodeStringPayload("allow|out|" + programUtf8),
+       "разрешено: " + programUtf8 + " (исходящие)\n"},
+      {{L"remove"}, ipc::kOpFirewallRemoveRules, "", "правила ZORVEK удалены\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::wstring> args = c.args;
+    args.insert(args.begin(), L"firewall");
+    SCOPED_TRACE(toUtf8(args[1]));
+    Server server({Server::reply(c.opcode, ipc::encodeFirewallReply({true, ""})),
+                   Server::reply(c.opcode, ipc::encodeFirewallReply(
+                                               {false, "требуются права администратора (код 0x80070005)"}))});
+    Result r = runAgainst(server, args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, c.out);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].opcode, c.opcode);
+    EXPECT_EQ(server.requests()[0].payload, c.payload);
+    r = runAgainst(server, args);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zorvekctl: требуются права администратора (код 0x80070005)\n");
+  }
+}
+
+TEST_F(ZorvekctlServiceTest, FirewallProgramPathsAreSentAbsolute) {
+  Server server({Server::reply(ipc::kOpFirewallAppRule, ipc::encodeFirewallReply({true, ""}))});
+  const Result r = runAgainst(server, {L"--json", L"firewall", L"allow", L"app.exe"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "{\"ok\":true}\n");
+  ASSERT_EQ(server.requests().size(), 1u);
+  std::string sent;
+  ASSERT_TRUE(ipc::decodeStringPayload(server.requests()[0].payload, sent));
+  const std::wstring path = toWide(sent.substr(sizeof "allow|in|" - 1));
+  EXPECT_TRUE(toPath(path).is_absolute()) << sent;
+  EXPECT_EQ(toPath(path).filename(), toPath(L"app.exe"));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "TestUtil.h"
+#include "UnreadableFile.h"
 #include "common/Hash.h"
 #include "common/Text.h"
 #include "common/Version.h"
@@ -102,6 +103,52 @@ TEST_F(ZscanTest, TextOutputAndExitCodes) {
   r = run({L"--db", dir_.file(L"missing.db"), clean});
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find("missing.db"), std::string::npos);
+}
+
+TEST_F(ZscanTest, AFileThatCannotBeReadIsNamedAndNeverPassesAsClean) {
+  const std::wstring tree = pathToWide(dir_.path() / "tree");
+  const std::wstring eicar = write(L"tree/eicar.com", test::kEicar);
+  const std::wstring db = write(L"db.txt", hash::sha256File(eicar, 4096) + ":EICAR:Test\n");
+  write(L"tree/tool.exe", "MZ");
+  struct Case {
+    const char* what;
+    std::vector<std::wstring> args;
+  };
+  const std::vector<Case> cases = {{"text", {L"--db", db, tree}}, {"json", {L"--json", L"--db", db, tree}},
+                                   {"named file", {L"--db", db, eicar}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The streams first: while the file is locked this thread may be someone else.
+    std::FILE* out = openStdioFile(dir_.file(L"out"), "w+b");
+    std::FILE* err = openStdioFile(dir_.file(L"err"), "w+b");
+    std::vector<std::wstring> args = c.args;
+    args.insert(args.begin(), L"zscan");
+    int code = 0;
+    {
+      const test::UnreadableFile locked(eicar);
+      if (!locked.ok()) GTEST_SKIP() << locked.why();
+      code = runZscan(args, out, err, false);
+    }
+    const std::string text = test::readStream(out);
+    std::fclose(out);
+    std::fclose(err);
+    EXPECT_EQ(code, 2);
+    // Named as the walk found it (separators and JSON escapes differ by platform).
+    EXPECT_NE(text.find("eicar.com"), std::string::npos) << text;
+    if (c.args[0] == L"--json") {
+      const size_t record = text.find("\"fileName\":\"eicar.com\"");
+      ASSERT_NE(record, std::string::npos) << text;
+      EXPECT_NE(text.substr(record, text.find('\n', record) - record).find("\"error\":\""),
+                std::string::npos)
+          << text;
+      EXPECT_EQ(text.find("\"error\"", text.find("tool.exe")), std::string::npos);
+    } else {
+      EXPECT_NE(text.find("eicar.com: Файл не проверен: "), std::string::npos) << text;
+      EXPECT_NE(text.find("угроз 0, подозрительных 0, не проверено 1"), std::string::npos);
+    }
+  }
+  // Readable again, the same scans find the threat.
+  EXPECT_EQ(run({L"--db", db, tree}).code, 1);
 }
 
 TEST_F(ZscanTest, NamedFileIsEvaluatedWithoutTheFilter) {

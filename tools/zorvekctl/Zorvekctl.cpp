@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "common/FirewallStatus.h"
 #include "common/Json.h"
 #include "common/Messages.h"
 #include "common/Text.h"
@@ -25,7 +26,9 @@ const char kUsage[] =
     "  zorvekctl [--json] status | scan [--wait] quick|full|memory|PATH... | progress | cancel\n"
     "            | detections | decide PATH quarantine|delete|allow\n"
     "            | quarantine list|restore ID|delete ID | config get | config set KEY=VALUE...\n"
-    "            | reload | update live|self | firewall status | shutdown\n"
+    "            | reload | update live|self | shutdown\n"
+    "            | firewall status|remove | firewall profile domain|private|public on|off\n"
+    "            | firewall block-inbound on|off | firewall allow|block PROGRAM [in|out|both]\n"
     "\n"
     "  zorvekctl -h | --help | --version\n"
     "\n"
@@ -101,6 +104,13 @@ std::string quarantineJson(const ipc::QuarantineRecord& q) {
       .wstr("name", q.name).str("sha256", q.sha256).str("threat", q.threat).str("code", q.code)
       .str("severity", threatLevelName(static_cast<ThreatLevel>(q.severity))).num("size", q.size)
       .num("time", q.time).done();
+}
+
+// The service resolves paths in its own working folder: send them absolute.
+std::wstring absolutePath(const std::string& word) {
+  std::error_code ec;
+  const std::filesystem::path abs = std::filesystem::absolute(toPath(toWide(word)), ec);
+  return ec ? toWide(word) : pathToWide(abs.lexically_normal());
 }
 
 std::optional<bool> parseFlag(std::string_view v) {
@@ -275,12 +285,7 @@ int cmdScan(Client& c, std::vector<std::string> words) {
   else if (words.size() == 1 && words[0] == "memory") r.scope = ipc::ScanScope::Memory;
   else {
     r.scope = ipc::ScanScope::Paths;
-    // The service resolves paths in its own working folder: send them absolute.
-    for (const std::string& w : words) {
-      std::error_code ec;
-      const std::filesystem::path abs = std::filesystem::absolute(toPath(toWide(w)), ec);
-      r.paths.push_back(ec ? toWide(w) : pathToWide(abs.lexically_normal()));
-    }
+    for (const std::string& w : words) r.paths.push_back(absolutePath(w));
   }
   if (!c.request(&ipc::ServiceClient::startScan, r)) return c.code();
   if (!wait) return c.ok();
@@ -455,12 +460,97 @@ int cmdUpdate(Client& c, const std::vector<std::string>& words) {
   return kOk;
 }
 
+std::string firewallJson(const fw::FirewallStatus& s) {
+  const auto maybe = [](const std::optional<bool>& v) -> std::string {
+    return !v ? "null" : *v ? "true" : "false";
+  };
+  Json profiles;
+  for (size_t i = 0; i < fw::kProfileCount; ++i)
+    profiles.field(fw::kProfileNames[i].data(), maybe(s.profiles[i]));
+  return Json().field("profiles", profiles.done()).field("blockInbound", maybe(s.blockInbound))
+      .field("rules", jsonArray(s.rules, [](const fw::StatusRule& r) {
+        return Json().flag("enabled", r.enabled).str("action", r.action)
+            .str("direction", r.direction).str("name", r.name).str("program", r.program).done();
+      }))
+      .field("errors", jsonArray(s.errors, [](const std::string& e) { return jsonString(e); }))
+      .done();
+}
+
+void printFirewall(Client& c, const fw::FirewallStatus& s) {
+  const auto state = [](const std::optional<bool>& v) {
+    return std::string(!v ? "нет данных" : *v ? "вкл" : "выкл");
+  };
+  // Words the service does not use are shown as they came.
+  const auto word = [](const std::string& w) {
+    if (w == "allow") return std::string("разрешить");
+    if (w == "block") return std::string("блокировать");
+    if (w == "in") return std::string("входящие");
+    if (w == "out") return std::string("исходящие");
+    if (w == "both") return std::string("все");
+    return w;
+  };
+  for (size_t i = 0; i < fw::kProfileCount; ++i) {
+    const std::string name(fw::kProfileNames[i]);
+    c.print("профиль " + name + ":" + std::string(9 - name.size(), ' ') + state(s.profiles[i]));
+  }
+  c.print("блокировка входящих: " + state(s.blockInbound));
+  c.print("правила для программ: " + std::to_string(s.rules.size()));
+  for (const fw::StatusRule& r : s.rules)
+    c.print("  " + std::string(r.enabled ? "вкл " : "выкл") + "  " + word(r.action) + "  " +
+            word(r.direction) + "  " + r.name + " — " + r.program);
+  for (const std::string& e : s.errors) c.print("ошибка: " + e);
+}
+
 int cmdFirewall(Client& c, const std::vector<std::string>& words) {
-  if (words.size() != 1 || words[0] != "status") return c.fail(kUsageError, "firewall status"), c.code();
-  std::string reply;
-  if (!c.request(&ipc::ServiceClient::firewallStatus, reply)) return c.code();
-  if (c.json()) c.print(Json().str("status", reply).done());
-  else c.print(reply);
+  const auto usage = [&c] {
+    c.fail(kUsageError, "firewall status|remove | firewall profile domain|private|public on|off"
+                        " | firewall block-inbound on|off"
+                        " | firewall allow|block PROGRAM [in|out|both]");
+    return c.code();
+  };
+  const std::string what = words.empty() ? "" : words[0];
+  if (what == "status" && words.size() == 1) {
+    std::string text;
+    if (!c.request(&ipc::ServiceClient::firewallStatus, text)) return c.code();
+    const fw::FirewallStatus status = fw::parseFirewallStatus(text);
+    if (c.json()) c.print(firewallJson(status));
+    else printFirewall(c, status);
+    return kOk;
+  }
+  ipc::FirewallReply reply;
+  std::string done;
+  if (what == "profile" && words.size() == 3) {
+    const auto on = parseFlag(words[2]);
+    bool known = false;
+    for (const std::string_view name : fw::kProfileNames) known = known || words[1] == name;
+    if (!on || !known) return usage();
+    if (!c.request(&ipc::ServiceClient::firewallSetProfile, words[1] + (*on ? ",1" : ",0"), reply))
+      return c.code();
+    done = "профиль " + words[1] + (*on ? " включён" : " выключен");
+  } else if (what == "block-inbound" && words.size() == 2) {
+    const auto on = parseFlag(words[1]);
+    if (!on) return usage();
+    if (!c.request(&ipc::ServiceClient::firewallBlockInbound, *on ? "1" : "0", reply))
+      return c.code();
+    done = *on ? "входящие подключения блокируются" : "блокировка входящих снята";
+  } else if ((what == "allow" || what == "block") && (words.size() == 2 || words.size() == 3)) {
+    // Inbound unless told otherwise, as the desktop program asks for it.
+    const std::string direction = words.size() == 3 ? words[2] : "in";
+    if (direction != "in" && direction != "out" && direction != "both") return usage();
+    const std::string program = toUtf8(absolutePath(words[1]));
+    if (!c.request(&ipc::ServiceClient::firewallAppRule, what + "|" + direction + "|" + program,
+                   reply))
+      return c.code();
+    done = (what == "allow" ? "разрешено: " : "заблокировано: ") + program;
+    if (direction != "in") done += direction == "out" ? " (исходящие)" : " (входящие и исходящие)";
+  } else if (what == "remove" && words.size() == 1) {
+    if (!c.request(&ipc::ServiceClient::firewallRemoveRules, reply)) return c.code();
+    done = "правила ZORVEK удалены";
+  } else {
+    return usage();
+  }
+  if (c.json()) return c.ok();
+  c.print(done);
   return kOk;
 }
 

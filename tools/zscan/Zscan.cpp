@@ -28,7 +28,7 @@ const char kUsage[] =
     "  --json     по одной записи JSON на каждый проверенный файл\n"
     "  --quiet    только итоговая строка\n"
     "\n"
-    "Код выхода: 0 - угроз нет, 1 - найдены угрозы, 2 - ошибка.\n";
+    "Код выхода: 0 - угроз нет, 1 - найдены угрозы, 2 - ошибка или не все файлы проверены.\n";
 
 // The shortest fixed notation with at least six decimals that reads back as the same double.
 void appendJsonDouble(std::string& out, double value) {
@@ -62,6 +62,11 @@ void field(std::string& out, const char* name, uint64_t value) {
 void field(std::string& out, const char* name, double value) {
   key(out, name);
   appendJsonDouble(out, value);
+}
+
+// A file that could not be read: its one reason says so and why.
+std::string unreadableLine(const FileVerdict& v) {
+  return toUtf8(v.path) + ": " + (v.reasons.empty() ? kNotScannedReason : v.reasons.front()) + "\n";
 }
 
 std::string humanLine(const FileVerdict& v) {
@@ -165,7 +170,10 @@ std::string verdictJson(const FileVerdict& v) {
     if (i) o += ',';
     appendJsonString(o, v.reasons[i]);
   }
-  o += "]}\n";
+  o += ']';
+  // Only for a file that could not be read: the records of judged files stay as they were.
+  if (countsAsUnreadable(v)) field(o, "error", v.readError);
+  o += "}\n";
   return o;
 }
 
@@ -223,18 +231,25 @@ int runZscan(const std::vector<std::wstring>& args, std::FILE* out, std::FILE* e
   bool found = false;
   bool progressShown = false;
 
+  const auto clearProgress = [&] {
+    if (progressShown) {
+      put(err, "\r\x1b[K");  // a line of ours must not land inside the progress line
+      std::fflush(err);
+    }
+  };
   auto onVerdict = [&](const FileVerdict& v) {
     if (reportable(v)) found = true;
     if (opt.json) {
       put(out, verdictJson(v));
-    } else if (!opt.quiet && reportable(v)) {
-      if (progressShown) {
-        put(err, "\r\x1b[K");  // the detection line must not land inside the progress line
-        std::fflush(err);
-      }
-      put(out, humanLine(v));
+    } else if (!opt.quiet && (reportable(v) || countsAsUnreadable(v))) {
+      clearProgress();
+      put(out, countsAsUnreadable(v) ? unreadableLine(v) : humanLine(v));
       std::fflush(out);
     }
+  };
+  auto onFolderError = [&](const std::wstring& folder, const std::string& error) {
+    clearProgress();
+    put(err, "zscan: " + toUtf8(folder) + ": не удалось открыть папку (" + error + ")\n");
   };
   auto onProgress = [&](const ScanProgressInfo& p) {
     if (!progressTerminal || p.phase != L"scanning" || p.filesDone == 0) return;
@@ -254,29 +269,24 @@ int runZscan(const std::vector<std::wstring>& args, std::FILE* out, std::FILE* e
       continue;
     }
     if (attributes.directory) {
-      std::vector<DirEntry> probe;
-      if (!listDirectory(path, probe)) {
-        put(err, "zscan: " + toUtf8(path) + ": не удалось открыть папку\n");
-        failed = true;
-        continue;
-      }
-      const ScanSummary s = scanner.scan({{path, true}}, onProgress, onVerdict);
+      const ScanSummary s = scanner.scan({{path, true}}, onProgress, onVerdict, onFolderError);
       total.filesScanned += s.filesScanned;
       total.threats += s.threats;
       total.suspicious += s.suspicious;
       total.bytesScanned += s.bytesScanned;
+      total.filesUnreadable += s.filesUnreadable;
+      total.foldersUnreadable += s.foldersUnreadable;
       continue;
     }
     const FileVerdict v = scanner.evaluate(path);
-    if (v.size > 0 && v.size <= scanner.options().maxFileSize && v.md5.empty()) {
-      put(err, "zscan: " + toUtf8(path) + ": не удалось прочитать файл\n");
-      failed = true;
-      continue;
+    if (countsAsUnreadable(v)) {
+      ++total.filesUnreadable;
+    } else {
+      ++total.filesScanned;
+      total.bytesScanned += v.size;
+      if (countsAsThreat(v)) ++total.threats;
+      else if (countsAsSuspicious(v)) ++total.suspicious;
     }
-    ++total.filesScanned;
-    total.bytesScanned += v.size;
-    if (countsAsThreat(v)) ++total.threats;
-    else if (countsAsSuspicious(v)) ++total.suspicious;
     onVerdict(v);
   }
   total.elapsedMs = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -288,16 +298,19 @@ int runZscan(const std::vector<std::wstring>& args, std::FILE* out, std::FILE* e
   std::snprintf(elapsed, sizeof elapsed, "%.3f", static_cast<double>(total.elapsedMs) / 1000.0);
   char load[32];
   std::snprintf(load, sizeof load, "%.3f", static_cast<double>(loadMs) / 1000.0);
+  const uint64_t unread = total.filesUnreadable + total.foldersUnreadable;
   const std::string summary = "Итого: файлов " + std::to_string(total.filesScanned) +
                               ", угроз " + std::to_string(total.threats) + ", подозрительных " +
-                              std::to_string(total.suspicious) + ", байт " +
+                              std::to_string(total.suspicious) +
+                              (unread ? ", не проверено " + std::to_string(unread) : "") + ", байт " +
                               std::to_string(total.bytesScanned) + ", время " + elapsed +
                               " с (загрузка баз " + load + " с)\n";
   // With --json standard output carries the records only.
   put(opt.json ? err : out, summary);
   std::fflush(err);
-  if (failed) return 2;
-  return found ? 1 : 0;
+  if (found) return failed ? 2 : 1;
+  // Something could not be scanned: "no threats" would claim more than was checked.
+  return failed || unread ? 2 : 0;
 }
 
 }  // namespace zorvek

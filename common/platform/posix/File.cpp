@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/Text.h"
+#include "common/platform/posix/FileDetail.h"
 
 namespace zorvek {
 namespace {
@@ -24,39 +25,46 @@ long long retryInterrupted(Read read) {
 
 InputFile::~InputFile() { close(); }
 
-bool InputFile::open(const std::wstring& path, Share, std::string* error) {
+bool InputFile::open(const std::wstring& path, Share, std::string* error, OpenFailure* why) {
   close();
   const std::string native = toUtf8(path);
-  const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
+    if (why) *why = detail::failureOf(errno);
     if (error) *error = std::string("open failed: ") + std::strerror(errno);
     return false;
   }
-  struct stat st{};
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    if (error) *error = "open failed: is a directory";
-    return false;
-  }
-  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  handle_ = fd;
-  return true;
+  return detail::adoptRegularFile(fd, handle_, error, why);
 }
 
-long long InputFile::read(void* buffer, size_t size) {
+long long InputFile::read(void* buffer, size_t size, std::string* error) {
   if (!isOpen()) return -1;
-  return retryInterrupted([&] { return ::read(static_cast<int>(handle_), buffer, size); });
+  const long long n =
+      retryInterrupted([&] { return ::read(static_cast<int>(handle_), buffer, size); });
+  if (n < 0 && error) *error = std::string("read failed: ") + std::strerror(errno);
+  return n;
 }
 
-long long InputFile::readAt(void* buffer, size_t size, long long offset) {
+long long InputFile::readAt(void* buffer, size_t size, long long offset, std::string* error) {
   if (!isOpen() || offset < 0) return -1;
-  return retryInterrupted([&] { return ::pread(static_cast<int>(handle_), buffer, size, static_cast<off_t>(offset)); });
+  const long long n = retryInterrupted([&] {
+    return ::pread(static_cast<int>(handle_), buffer, size, static_cast<off_t>(offset));
+  });
+  if (n < 0 && error) *error = std::string("read failed: ") + std::strerror(errno);
+  return n;
 }
 
 long long InputFile::size() const {
   struct stat st{};
   if (!isOpen() || fstat(static_cast<int>(handle_), &st) != 0) return -1;
   return st.st_size;
+}
+
+bool InputFile::info(FileInfo& out) const {
+  struct stat st{};
+  if (!isOpen() || fstat(static_cast<int>(handle_), &st) != 0) return false;
+  out = detail::fileInfoOf(st);
+  return true;
 }
 
 void InputFile::close() {
@@ -152,10 +160,23 @@ bool copyAcross(const std::string& from, const std::string& to, int* err) {
 
 wchar_t pathSeparator() { return L'/'; }
 
-bool createDirectories(const std::wstring& path, std::string* error) {
+bool createDirectories(const std::wstring& path, std::string* error, Privacy privacy) {
   std::error_code ec;
   const std::filesystem::path p = toPath(path);
-  std::filesystem::create_directories(p, ec);
+  if (privacy == Privacy::OwnerOnly) {
+    // Each missing folder is made owner-only as it is created: a chmod afterwards would leave a
+    // moment in which others could open it and keep it open.
+    std::filesystem::path built;
+    for (const auto& part : p) {
+      built /= part;
+      if (::mkdir(built.c_str(), 0700) != 0 && errno != EEXIST) {
+        ec.assign(errno, std::generic_category());
+        break;
+      }
+    }
+  } else {
+    std::filesystem::create_directories(p, ec);
+  }
   // A path that cannot even be looked at (a loop of links, a folder we may not enter) must fail
   // here rather than throw.
   std::error_code statEc;
@@ -165,21 +186,25 @@ bool createDirectories(const std::wstring& path, std::string* error) {
   return false;
 }
 
+void restrictToOwner(const std::wstring& path) {
+  struct stat st{};
+  const std::string native = toUtf8(path);
+  if (::lstat(native.c_str(), &st) != 0 || S_ISLNK(st.st_mode) || st.st_uid != ::geteuid()) return;
+  ::chmod(native.c_str(), st.st_mode & 07700);
+}
+
 bool readWholeFile(const std::wstring& path, std::string& out, std::string* error, bool* missing) {
   out.clear();
   if (missing) *missing = false;
-  const int fd = ::open(toUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  const int opened = ::open(toUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (opened < 0) {
     if (missing) *missing = errno == ENOENT || errno == ENOTDIR;
     if (error) *error = errnoText("open failed");
     return false;
   }
-  struct stat st{};
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    if (error) *error = "open failed: is a directory";
-    return false;
-  }
+  intptr_t handle = -1;
+  if (!detail::adoptRegularFile(opened, handle, error, nullptr)) return false;
+  const int fd = static_cast<int>(handle);
   char buffer[1 << 16];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -196,13 +221,15 @@ bool readWholeFile(const std::wstring& path, std::string& out, std::string* erro
   return true;
 }
 
-bool writeFileAtomically(const std::wstring& path, std::string_view bytes, std::string* error) {
+bool writeFileAtomically(const std::wstring& path, std::string_view bytes, std::string* error,
+                         Privacy privacy) {
   static std::atomic<unsigned> counter{0};
   const std::string target = toUtf8(path);
   // Distinct per process and thread, so concurrent savers never share a temporary.
   const std::string temp =
       target + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  const mode_t mode = privacy == Privacy::OwnerOnly ? 0600 : 0644;
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) {
     if (error) *error = errnoText("cannot create");
     return false;
@@ -272,7 +299,7 @@ bool AppendFile::open(const std::wstring& path, bool* created, std::string* erro
   close();
   const std::string native = toUtf8(path);
   bool made = false;
-  int fd = ::open(native.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  int fd = ::open(native.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd >= 0) {
     made = true;
   } else if (errno == EEXIST) {
@@ -283,6 +310,10 @@ bool AppendFile::open(const std::wstring& path, bool* created, std::string* erro
     return false;
   }
   if (created) *created = made;
+  // A file an older version made readable by all is closed again.
+  struct stat st{};
+  if (!made && ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0)
+    ::fchmod(fd, st.st_mode & 07700);
   handle_ = fd;
   return true;
 }
@@ -331,3 +362,95 @@ void AppendFile::close() {
 }
 
 }  // namespace zorvek
+
+namespace zorvek {
+
+std::wstring systemHostsPath() { return L"/etc/hosts"; }
+
+bool replaceHostsFile(const std::wstring& path, const std::wstring& temp, std::string_view bytes,
+                      std::string* error) {
+  const std::string target = toUtf8(path), scratch = toUtf8(temp);
+  struct stat old{};
+  const bool haveOld = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  // A temporary left by a killed run is ours to replace; anything else there makes O_EXCL fail.
+  ::unlink(scratch.c_str());
+  const int fd = ::open(scratch.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (error) *error = "cannot write temp hosts";
+    return false;
+  }
+  // The replacement keeps the old file's owner and mode: other programs read the hosts file.
+  // Changing the owner needs root; without it the file stays the writer's own.
+  bool ok = true;
+  if (haveOld && ::fchown(fd, old.st_uid, old.st_gid) != 0 && ::geteuid() == 0) ok = false;
+  ok = ok && ::fchmod(fd, haveOld ? (old.st_mode & 07777) : 0644) == 0;
+  ok = ok && writeAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
+  if (::close(fd) != 0) ok = false;
+  if (!ok) {
+    ::unlink(scratch.c_str());
+    if (error) *error = "cannot write temp hosts";
+    return false;
+  }
+  if (::rename(scratch.c_str(), target.c_str()) != 0) {
+    const int code = errno;
+    ::unlink(scratch.c_str());
+    if (error) *error = "cannot replace hosts, errno=" + std::to_string(code);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zorvek
+
+namespace zorvek::detail {
+
+OpenFailure failureOf(int err) {
+  switch (err) {
+    case ENOENT:
+      return OpenFailure::NotFound;
+    case ELOOP:
+      return OpenFailure::Link;
+    case ENOTDIR:
+      return OpenFailure::NotFolder;
+    case EACCES:
+    case EPERM:
+      return OpenFailure::AccessDenied;
+    default:
+      return OpenFailure::Other;
+  }
+}
+
+FileInfo fileInfoOf(const struct stat& st) {
+  // Seconds between 1601-01-01 and 1970-01-01.
+  constexpr uint64_t kEpochDelta = 11644473600ull;
+  FileInfo out;
+  out.directory = S_ISDIR(st.st_mode);
+  out.regular = S_ISREG(st.st_mode);
+  out.size = out.regular && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  if (st.st_mtim.tv_sec >= 0) {
+    out.modified = (static_cast<uint64_t>(st.st_mtim.tv_sec) + kEpochDelta) * 10000000ull +
+                   static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
+  }
+  out.identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return out;
+}
+
+bool adoptRegularFile(int fd, intptr_t& handle, std::string* error, OpenFailure* why) {
+  struct stat st{};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const bool folder = S_ISDIR(st.st_mode);
+    ::close(fd);
+    errno = folder ? EISDIR : EINVAL;
+    if (why) *why = OpenFailure::NotRegular;
+    if (error) *error = folder ? "open failed: is a directory" : "open failed: not a regular file";
+    return false;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  handle = fd;
+  if (why) *why = OpenFailure::None;
+  return true;
+}
+
+}  // namespace zorvek::detail

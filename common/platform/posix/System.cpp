@@ -36,7 +36,9 @@ std::wstring knownFolder(KnownFolder folder) {
     case KnownFolder::ProgramData: return L"/var/lib";
     case KnownFolder::LocalAppData: return userDataHome();
     case KnownFolder::ProgramFiles: return L"/opt";
-    case KnownFolder::Windows: return {};
+    case KnownFolder::Windows:
+    case KnownFolder::Programs:
+    case KnownFolder::Desktop: return {};
   }
   return {};
 }
@@ -91,5 +93,7 @@ uint64_t unixTimeMs() {
                                    std::chrono::system_clock::now().time_since_epoch())
                                    .count());
 }
+
+unsigned long lastSystemError() { return static_cast<unsigned long>(errno); }
 
 }  // namespace zorvek

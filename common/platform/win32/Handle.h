@@ -111,6 +111,12 @@ struct IconTraits {
   static void close(Handle h) { ::DestroyIcon(h); }
 };
 
+struct MenuTraits {
+  using Handle = HMENU;
+  static Handle invalid() { return nullptr; }
+  static void close(Handle h) { ::DestroyMenu(h); }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelTraits>;
 using UniqueFile = UniqueHandle<FileTraits>;
 using UniqueServiceHandle = UniqueHandle<ServiceTraits>;
@@ -122,6 +128,7 @@ template <typename Object = HGDIOBJ>
 using UniqueGdiObject = UniqueHandle<GdiTraits<Object>>;
 using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
 using UniqueIcon = UniqueHandle<IconTraits>;
+using UniqueMenu = UniqueHandle<MenuTraits>;
 
 // One counted reference to a COM object.
 template <typename T>

@@ -26,6 +26,8 @@ std::wstring knownFolder(KnownFolder folder) {
     case KnownFolder::LocalAppData: return knownFolderPath(FOLDERID_LocalAppData);
     case KnownFolder::ProgramFiles: return knownFolderPath(FOLDERID_ProgramFiles);
     case KnownFolder::Windows: return knownFolderPath(FOLDERID_Windows);
+    case KnownFolder::Programs: return knownFolderPath(FOLDERID_Programs);
+    case KnownFolder::Desktop: return knownFolderPath(FOLDERID_Desktop);
   }
   return {};
 }
@@ -92,5 +94,7 @@ uint64_t unixTimeMs() {
   const uint64_t ticks = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
   return (ticks - 116444736000000000ull) / 10000;
 }
+
+unsigned long lastSystemError() { return GetLastError(); }
 
 }  // namespace zorvek

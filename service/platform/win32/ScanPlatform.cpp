@@ -1,3 +1,4 @@
+#include "common/platform/win32/FileDetail.h"
 #include "common/platform/win32/Handle.h"
 
 #include "common/Text.h"
@@ -18,48 +19,18 @@ bool isFolder(const std::wstring& path) {
 
 }  // namespace
 
-bool readFileAttributes(const std::wstring& path, FileAttributes& out) {
+bool readFileAttributes(const std::wstring& path, FileAttributes& out, std::string* error) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  if (!::GetFileAttributesExW(detail::extendedPath(path).c_str(), GetFileExInfoStandard, &data)) {
+    if (error) *error = detail::win32Text("cannot read attributes", ::GetLastError());
+    return false;
+  }
   out.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  out.regular = !out.directory && (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
   out.size = out.directory ? 0
                            : (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   out.modified = toU64(data.ftLastWriteTime);
   return true;
-}
-
-bool listDirectory(const std::wstring& folder, std::vector<DirEntry>& out) {
-  out.clear();
-  std::wstring pattern = folder;
-  if (pattern.empty() || (pattern.back() != L'\\' && pattern.back() != L'/')) pattern += L'\\';
-  pattern += L'*';
-  WIN32_FIND_DATAW data{};
-  const UniqueFind find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
-                                           FindExSearchNameMatch, nullptr,
-                                           FIND_FIRST_EX_LARGE_FETCH));
-  if (!find) {
-    // An empty drive root answers "no files"; that is an empty folder, not a failure.
-    return ::GetLastError() == ERROR_FILE_NOT_FOUND;
-  }
-  do {
-    const std::wstring name = data.cFileName;
-    if (name == L"." || name == L"..") continue;
-    DirEntry e;
-    e.name = name;
-    // Junctions and symbolic links are reparse points; following them can loop.
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) e.kind = DirEntry::Kind::Link;
-    else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) e.kind = DirEntry::Kind::Directory;
-    else if (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) e.kind = DirEntry::Kind::Other;
-    else e.kind = DirEntry::Kind::File;
-    out.push_back(std::move(e));
-  } while (::FindNextFileW(find.get(), &data));
-  return true;
-}
-
-DirEntry::Kind linkTargetKind(const std::wstring& path) {
-  const DWORD a = ::GetFileAttributesW(path.c_str());
-  if (a == INVALID_FILE_ATTRIBUTES) return DirEntry::Kind::Other;
-  return (a & FILE_ATTRIBUTE_DIRECTORY) ? DirEntry::Kind::Directory : DirEntry::Kind::File;
 }
 
 std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {

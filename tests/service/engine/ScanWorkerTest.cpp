@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -208,6 +209,29 @@ TEST_F(ScanWorkerTest, NamedFilesAreEvaluatedDirectly) {
   EXPECT_EQ(w.lastSummary().threats, 1u);
   EXPECT_EQ(w.progress().filesDone, 2u);
   EXPECT_EQ(w.progress().filesTotal, 2u);
+}
+
+TEST_F(ScanWorkerTest, FilesAndFoldersThatCannotBeReadAreCountedAndLogged) {
+  writeSettings();
+  ScanWorker& w = initEngine();
+  std::string error;
+  // Named but gone by the time the scan gets to them: a file and a folder-like path.
+  ASSERT_TRUE(w.requestScan(3, {dropper_, inCorpus(L"vanished.exe"), inCorpus(L"gone")}, &error))
+      << error;
+  ASSERT_TRUE(waitIdle(w));
+  const ScanSummary s = w.lastSummary();
+  EXPECT_EQ(s.filesScanned, 1u);
+  EXPECT_EQ(s.threats, 1u);
+  EXPECT_EQ(s.filesUnreadable, 2u);
+  EXPECT_EQ(w.progress().filesDone, 3u);
+  const std::string text = log();
+  EXPECT_NE(text.find("scan finished: files=1 threats=1"), std::string::npos) << text;
+  EXPECT_NE(text.find("scan skipped 2 files that could not be read"), std::string::npos) << text;
+  // A clean scan says nothing of the kind.
+  ASSERT_TRUE(w.requestScan(3, {tool_}, &error)) << error;
+  ASSERT_TRUE(waitIdle(w));
+  EXPECT_EQ(w.lastSummary().filesUnreadable, 0u);
+  EXPECT_EQ(log().find("scan skipped", text.size()), std::string::npos);
 }
 
 TEST_F(ScanWorkerTest, CancelDuringCountingOrScanningEndsCancelled) {
@@ -434,6 +458,45 @@ TEST_F(ScanWorkerTest, StopsWithinASecondWithEveryThreadRunning) {
             std::string::npos);
   EXPECT_NE(text.find("[INF] workers started (scheduled=on, realtime=on)\n"), std::string::npos);
   EXPECT_NE(text.find("[INF] workers stopped\n"), std::string::npos);
+}
+
+// A file just under the size limit, all holes, that grows to 15 TiB once the scan has it open:
+// the read stops at the size it had, and a cancel or a stop ends it within a second.
+TEST_F(ScanWorkerTest, AHugeFileGrowingDuringTheScanCannotHoldCancelOrStop) {
+  const std::wstring huge = inCorpus(L"huge.exe");
+  for (const bool stop : {false, true}) {
+    SCOPED_TRACE(stop ? "stop" : "cancel");
+    writeSettings();
+    test::writeFile(huge, "");
+    std::filesystem::resize_file(toPath(huge), kEngineMaxFileSize - 1);
+    Gate scanning;
+    EngineHooks hooks;
+    hooks.stateChanged = [&](const std::wstring& s) {
+      if (s == L"scanning") scanning.open();
+    };
+    ScanWorker& w = initEngine(hooks);
+    ASSERT_TRUE(w.requestScan(3, {huge}));
+    ASSERT_TRUE(scanning.wait());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // well into its read
+    // Windows keeps writers out while the scan reads: there it cannot grow at all.
+    std::error_code grown;
+    std::filesystem::resize_file(toPath(huge), uint64_t{15} << 40, grown);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto t0 = std::chrono::steady_clock::now();
+    if (stop) {
+      w.stop();
+    } else {
+      w.cancelScan();
+      ASSERT_TRUE(waitIdle(w));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
+    EXPECT_FALSE(w.scanRunning());
+    EXPECT_EQ(w.progress().phase, L"cancelled");
+    EXPECT_EQ(w.lastSummary().filesScanned, 0u);
+    engine_.reset();
+    Logger::instance().close();
+  }
+  std::filesystem::resize_file(toPath(huge), 0);
 }
 
 TEST_F(ScanWorkerTest, DecisionsTouchOnlyFilesTheEngineReported) {

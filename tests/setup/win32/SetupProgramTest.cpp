@@ -12,6 +12,7 @@
 
 #include <filesystem>
 
+#include "SetupTestUtil.h"
 #include "TestUtil.h"
 #include "common/Text.h"
 #include "common/platform/System.h"
@@ -36,53 +37,10 @@ std::wstring distInstaller() {
   return zorvek::pathToWide(binFolder().parent_path() / "dist" / "ZorvekSetup.exe");
 }
 
-// The environment of this process with TMP and TEMP pointing at `temp`.
-std::wstring environmentWithTemp(const std::wstring& temp) {
-  std::wstring block;
-  wchar_t* env = GetEnvironmentStringsW();
-  for (const wchar_t* p = env; *p; p += wcslen(p) + 1) {
-    const std::wstring entry = p;
-    const std::wstring lower = zorvek::asciiLower(entry);
-    if (lower.starts_with(L"tmp=") || lower.starts_with(L"temp=")) continue;
-    block += entry + L'\0';
-  }
-  FreeEnvironmentStringsW(env);
-  block += L"TMP=" + temp + L'\0' + L"TEMP=" + temp + L'\0';
-  return block;
-}
-
-struct ProgramRun {
-  DWORD code = 0xFFFFFFFF;
-  std::string out;
-};
+using test::ProgramRun;
 
 ProgramRun runProgram(const std::wstring& program, const std::wstring& arguments, const TempDir& temp) {
-  ProgramRun run;
-  const std::wstring outPath = temp.file(L"stdout.txt");
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  {
-    UniqueFile out(CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               &inherit, CREATE_ALWAYS, 0, nullptr));
-    EXPECT_TRUE(out);
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = si.hStdError = out.get();
-    PROCESS_INFORMATION pi{};
-    std::wstring line = L"\"" + program + L"\" " + arguments;
-    std::wstring env = environmentWithTemp(zorvek::pathToWide(temp.path() / ""));
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
-                        CREATE_UNICODE_ENVIRONMENT, env.data(), nullptr, &si, &pi)) {
-      ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
-      return run;
-    }
-    const UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
-    EXPECT_EQ(WaitForSingleObject(process.get(), 60000), WAIT_OBJECT_0);
-    GetExitCodeProcess(process.get(), &run.code);
-  }
-  run.out = zorvek::test::readFile(outPath);
-  DeleteFileW(outPath.c_str());
-  return run;
+  return test::runProgram(program, arguments, zorvek::pathToWide(temp.path() / ""));
 }
 
 std::string crlfLines(const std::vector<std::wstring>& lines) {
@@ -204,29 +162,6 @@ TEST(SetupProgramTest, AdministratorCheckAndElevatedRun) {
   }
 }
 
-// The SIDs of the folder's access list, in order, and whether it is protected from inheritance.
-bool readAccessList(const std::wstring& path, std::vector<std::wstring>& sids, bool& isProtected) {
-  PSECURITY_DESCRIPTOR raw = nullptr;
-  PACL dacl = nullptr;
-  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                            nullptr, &dacl, nullptr, &raw) != ERROR_SUCCESS)
-    return false;
-  const zorvek::UniqueLocal<PSECURITY_DESCRIPTOR> sd(raw);
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  GetSecurityDescriptorControl(sd.get(), &control, &revision);
-  isProtected = control & SE_DACL_PROTECTED;
-  if (!dacl) return false;
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    void* ace = nullptr;
-    if (!GetAce(dacl, i, &ace)) return false;
-    zorvek::UniqueLocal<wchar_t*> text;
-    ConvertSidToStringSidW(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, text.put());
-    sids.push_back(text ? text.get() : L"?");
-  }
-  return true;
-}
-
 TEST(SetupProgramTest, PrivateFolderAdmitsOnlyTheUserAdministratorsAndSystem) {
   TempDir temp;
   const std::wstring path = temp.file(L"private");
@@ -235,10 +170,12 @@ TEST(SetupProgramTest, PrivateFolderAdmitsOnlyTheUserAdministratorsAndSystem) {
   EXPECT_FALSE(createPrivateFolder(path, &exists));
   EXPECT_TRUE(exists);
 
-  std::vector<std::wstring> sids;
-  bool isProtected = false;
-  if (!readAccessList(path, sids, isProtected) || sids.empty())
+  test::AccessList list;
+  if (!test::readAccessList(path, list) || list.entries.empty())
     GTEST_SKIP() << "this file system keeps no access lists";
+  std::vector<std::wstring> sids;
+  for (const auto& e : list.entries) sids.push_back(e.sid);
+  const bool isProtected = list.isProtected;
   UniqueKernelHandle token;
   ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()));
   unsigned char buffer[256];

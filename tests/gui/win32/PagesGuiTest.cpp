@@ -1,0 +1,278 @@
+// The pages and the threat dialog of ZorvekAntivirus.exe: against the real service for what it
+// can show (scans, settings, Wine's firewall), and against a fake service in this process for
+// detections and a quarantine of thousands of entries.
+#include <mutex>
+
+#include "GuiFixture.h"
+#include "ScriptedPipeServer.h"
+#include "common/Messages.h"
+
+namespace zorvek::test {
+namespace {
+
+constexpr COLORREF kRed = RGB(209, 59, 47);
+constexpr COLORREF kBlue = RGB(30, 81, 168);
+constexpr COLORREF kGreen = RGB(30, 158, 90);
+constexpr COLORREF kTableHeader = RGB(22, 43, 77);
+
+// Answers like a running service: protected, a few signatures, the detections and quarantine
+// the test hands it. Every request is recorded by the server.
+class FakeService {
+ public:
+  FakeService() : server_({}, [this](const ScriptedPipeServer::Request& r) { return answer(r); }) {}
+
+  const std::wstring& path() const { return server_.path(); }
+  void detect(ipc::ThreatRecord threat) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    threats_.push_back(std::move(threat));
+  }
+  void setProgress(ipc::ProgressReply progress) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    progress_ = std::move(progress);
+  }
+  void setQuarantine(std::vector<ipc::QuarantineRecord> list) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    quarantine_ = ipc::encodeQuarantineList(list);
+  }
+  std::vector<ScriptedPipeServer::Request> requests(uint32_t opcode) const {
+    std::vector<ScriptedPipeServer::Request> out;
+    for (auto& r : server_.requests())
+      if (r.opcode == opcode) out.push_back(r);
+    return out;
+  }
+
+ private:
+  ScriptedPipeServer::Step answer(const ScriptedPipeServer::Request& r) {
+    using S = ScriptedPipeServer;
+    switch (r.opcode) {
+      case ipc::kOpHello: {
+        ipc::HelloReply h;
+        h.version = "1.2.0";
+        h.signatureCount = 9;
+        h.databaseVersion = "2026.12.09";
+        h.protectionEnabled = true;
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          h.scanRunning = progress_.scanRunning;
+        }
+        return S::reply(r.opcode, ipc::encodeHelloReply(h));
+      }
+      case ipc::kOpGetConfig:
+        return S::reply(r.opcode, ipc::encodeConfigPayload(Settings{}));
+      case ipc::kOpProgress: {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ipc::ProgressReply p = progress_;
+        p.detections.swap(threats_);
+        return S::reply(r.opcode, ipc::encodeProgressReply(p));
+      }
+      case ipc::kOpQuarantineList: {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return S::reply(r.opcode, quarantine_.empty() ? ipc::encodeQuarantineList({}) : quarantine_);
+      }
+      default:
+        return S::reply(r.opcode);
+    }
+  }
+
+  mutable std::mutex mutex_;
+  std::vector<ipc::ThreatRecord> threats_;
+  ipc::ProgressReply progress_;
+  std::string quarantine_;
+  ScriptedPipeServer server_;  // last: its thread calls answer() from the start
+};
+
+class PagesGuiTest : public GuiFixture {
+ protected:
+  void useFakeService(const FakeService& fake) { setEnvironmentVariable(L"ZORVEK_PIPE", fake.path()); }
+
+  // Any window of the program, captured like the main window.
+  Image captureWindow(HWND hwnd, const char* name) {
+    Image image = printClient(hwnd);
+    if (image.empty() || countLike(image, {0, 0, image.width, image.height}, kUnpainted, 0) >
+                             image.width * image.height / 2) {
+      RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+      Sleep(150);
+      image = screenClient(hwnd);
+    }
+    EXPECT_TRUE(savePng(image, pathToWide(artifacts_ / (std::string(name) + ".png")))) << name;
+    if (const auto shots = environmentVariable(L"ZORVEK_SCREENSHOTS")) {
+      EXPECT_TRUE(savePng(image, *shots + L"\\" + toWide(name) + L".png")) << name;
+    }
+    return image;
+  }
+
+  // A point of the page area given at 96 DPI from its top left corner.
+  void clickPage(int x, int y) { click(px(220 + x), px(y)); }
+  // The page width at 96 DPI.
+  int pageWidth() {
+    RECT r{};
+    GetClientRect(hwnd_, &r);
+    return MulDiv(r.right - px(220), 96, static_cast<int>(GetDpiForSystem()));
+  }
+
+  // The program's message box: its text, then closed with OK.
+  std::wstring answerBox() {
+    const HWND box = waitForWindow(gui_.pid(), L"#32770", 10000);
+    if (!box) return L"(no message box)";
+    std::wstring text;
+    EnumChildWindows(
+        box,
+        [](HWND child, LPARAM out) -> BOOL {
+          wchar_t name[16] = {}, buffer[512] = {};
+          GetClassNameW(child, name, 16);
+          if (lstrcmpiW(name, L"Static") == 0 && GetWindowTextW(child, buffer, 512) > 0)
+            *reinterpret_cast<std::wstring*>(out) += buffer;
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&text));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    waitFor([&] { return !IsWindow(box); }, 5000);
+    return text;
+  }
+};
+
+TEST_F(PagesGuiTest, TheThreatDialogAsksUntilTheUserDecides) {
+  FakeService fake;
+  fake.detect({L"C:\\users\\Public\\eicar.com", "EICAR-Test-File", "SIG.MATCH", 4, 68});
+  useFakeService(fake);
+  ASSERT_NO_FATAL_FAILURE(startGui(L""));
+  HWND dialog = waitForWindow(gui_.pid(), L"ZorvekThreatDialog", kWindowWaitMs);
+  ASSERT_TRUE(dialog) << "no threat dialog";
+  EXPECT_TRUE(waitFor([&] { return !IsWindowEnabled(hwnd_); }, 2000))
+      << "the main window stays usable under the dialog";
+  Sleep(200);
+  const Image shown = captureWindow(dialog, "threat-dialog");
+  ASSERT_FALSE(shown.empty());
+  EXPECT_TRUE(closeTo(shown.at(px(6), px(4)), kRed, 2)) << describe(shown.at(px(6), px(4)));
+  EXPECT_TRUE(closeTo(shown.at(shown.width - px(6), px(72)), kRed, 2));
+  EXPECT_TRUE(closeTo(shown.at(shown.width - px(6), px(80)), kBackground, 2));
+  // "Карантин", the third button from the right, filled blue.
+  const int w = shown.width, h = shown.height;
+  const RECT quarantine{w - px(16 + 112 * 3 + 16), h - px(16 + 34), w - px(16 + 112 * 2 + 16), h - px(16)};
+  EXPECT_TRUE(closeTo(shown.at(quarantine.left + px(6), quarantine.top + px(4)), kBlue, 2))
+      << describe(shown.at(quarantine.left + px(6), quarantine.top + px(4)));
+  EXPECT_GT(countUnlike(shown, {px(104), px(92), w - px(20), px(118)}, kBackground), 30)
+      << "the threat name left no pixels";
+
+  // Escape leaves the threat pending: the next poll asks again.
+  PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
+  ASSERT_TRUE(waitFor([&] { return !IsWindow(dialog); }, 5000)) << "Escape did not close the dialog";
+  dialog = waitForWindow(gui_.pid(), L"ZorvekThreatDialog", 5000);
+  ASSERT_TRUE(dialog) << "the threat was not asked again";
+  EXPECT_TRUE(fake.requests(ipc::kOpThreatDecision).empty());
+
+  const LPARAM at = MAKELPARAM((quarantine.left + quarantine.right) / 2, (quarantine.top + quarantine.bottom) / 2);
+  PostMessageW(dialog, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  ASSERT_TRUE(waitFor([&] { return !fake.requests(ipc::kOpThreatDecision).empty(); }, 5000));
+  ipc::ThreatDecisionRequest decision;
+  ASSERT_TRUE(ipc::decodeThreatDecisionRequest(fake.requests(ipc::kOpThreatDecision)[0].payload, decision));
+  EXPECT_EQ(decision, (ipc::ThreatDecisionRequest{L"C:\\users\\Public\\eicar.com", 1, "EICAR-Test-File",
+                                                  "SIG.MATCH", 4, 68, {}}));
+  EXPECT_TRUE(waitFor([&] { return IsWindowEnabled(hwnd_) != FALSE; }, 2000));
+
+  // Hidden, the program announces a detection in the tray and asks once the window is shown.
+  PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(waitFor([&] { return !IsWindowVisible(hwnd_); }, 5000));
+  fake.detect({L"C:\\users\\Public\\second.exe", "Trojan.Test", "HEUR", 3, 4096});
+  Sleep(2500);
+  EXPECT_FALSE(waitForWindow(gui_.pid(), L"ZorvekThreatDialog", 0)) << "a dialog over a hidden window";
+  trayCommand(gui::kTrayOpen);
+  dialog = waitForWindow(gui_.pid(), L"ZorvekThreatDialog", 5000);
+  ASSERT_TRUE(dialog) << "the pending threat was not asked once the window showed";
+  PostMessageW(dialog, WM_CLOSE, 0, 0);
+  EXPECT_EQ(fake.requests(ipc::kOpThreatDecision).size(), 1u);
+}
+
+TEST_F(PagesGuiTest, AQuarantineOf5000EntriesScrollsAndActsOnTheRowShown) {
+  FakeService fake;
+  std::vector<ipc::QuarantineRecord> list(5000);
+  for (size_t i = 0; i < list.size(); ++i) {
+    auto& e = list[i];
+    e.id = 1000 + i;
+    e.name = L"file" + std::to_wstring(i) + L".exe";
+    e.originPath = L"C:\\Users\\Public\\Downloads\\" + e.name;
+    e.threat = i % 2 ? "Trojan.Agent" : "Adware.Toolbar";
+    e.severity = static_cast<uint32_t>(i % 5);
+  }
+  fake.setQuarantine(list);
+  useFakeService(fake);
+  ASSERT_NO_FATAL_FAILURE(startGui(L""));
+  ASSERT_TRUE(waitFor([&] { return IsWindowVisible(hwnd_) != FALSE; }, kWindowWaitMs));
+  clickNav(2);
+  ASSERT_TRUE(waitSelected(2));
+  ASSERT_TRUE(waitFor([&] { return closeTo(capture().at(px(220 + 45), px(116)), kTableHeader, 2); }, 5000))
+      << "no table header";
+  captureAs("quarantine");
+
+  // Ten notches down: thirty rows; the first row's "Восстановить" now stands for entry 30.
+  PostMessageW(hwnd_, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA * 10)), 0);
+  const int right = pageWidth() - 40 - 14;
+  clickPage(right - 12 - 150, 144 + 24);
+  ASSERT_TRUE(waitFor([&] { return !fake.requests(ipc::kOpQuarantineRestore).empty(); }, 5000));
+  EXPECT_EQ(fake.requests(ipc::kOpQuarantineRestore)[0].payload, ipc::encodeU64Payload(1030));
+}
+
+// The bar fills by the counters while the scan runs and turns green, full, at its end.
+TEST_F(PagesGuiTest, TheScanPageFollowsTheProgressToTheEnd) {
+  FakeService fake;
+  ipc::ProgressReply running;
+  running.scanRunning = true;
+  running.progress = {25, 100, 3 << 20, 0, L"C:\\Windows\\System32\\kernel32.dll", L"scanning"};
+  fake.setProgress(running);
+  useFakeService(fake);
+  ASSERT_NO_FATAL_FAILURE(startGui(L""));
+  ASSERT_TRUE(waitFor([&] { return IsWindowVisible(hwnd_) != FALSE; }, kWindowWaitMs));
+  clickNav(1);
+  ASSERT_TRUE(waitSelected(1));
+  const int track = pageWidth() - 80;
+  const auto barAt = [&](const Image& image, int share) { return image.at(px(220 + 40 + track * share / 100), px(129)); };
+  ASSERT_TRUE(waitFor([&] { return closeTo(barAt(capture(), 20), kBlue, 2); }, 5000)) << describe(barAt(capture(), 20));
+  const Image half = captureAs("scan-progress");
+  EXPECT_TRUE(closeTo(barAt(half, 30), RGB(216, 222, 230), 2)) << describe(barAt(half, 30));
+
+  ipc::ProgressReply finished;
+  finished.progress = {100, 100, 12 << 20, 0, {}, L"finished"};
+  finished.summary = {100, 1, 2, 12 << 20, 4000, false};
+  fake.setProgress(finished);
+  ASSERT_TRUE(waitFor([&] { return closeTo(barAt(capture(), 90), kGreen, 2); }, 5000)) << describe(barAt(capture(), 90));
+  const Image done = captureAs("scan-finished");
+  // "Найдено угроз: 1, ..." in red.
+  EXPECT_GT(countLike(done, {px(260), px(270), done.width - px(40), px(300)}, kRed, 40), 10);
+}
+
+TEST_F(PagesGuiTest, SettingsAreSavedAndTheFirewallPageShowsItsError) {
+  ASSERT_NO_FATAL_FAILURE(startService());
+  ASSERT_NO_FATAL_FAILURE(startGui(L""));
+  ASSERT_TRUE(waitFor([&] { return IsWindowVisible(hwnd_) != FALSE; }, kWindowWaitMs));
+  clickNav(3);
+  ASSERT_TRUE(waitSelected(3));
+  // "Сканировать съёмные носители" is off by default: a click turns its box blue.
+  clickPage(60, 124 + 9);
+  ASSERT_TRUE(waitFor([&] { return closeTo(capture().at(px(220 + 49), px(124 + 2)), kBlue, 2); }, 5000))
+      << describe(capture().at(px(220 + 49), px(124 + 2)));
+  captureAs("settings");
+  clickPage(120, 416);
+  EXPECT_EQ(toUtf8(answerBox()),
+            "Настройки сохранены. Для применения защиты в реальном времени может потребоваться "
+            "перезапуск службы.");
+  EXPECT_NE(readFile(data_ + L"\\settings.ini").find("ScanRemovable=1"), std::string::npos);
+
+  // Wine has no firewall: the service's error line shows in red under the switches.
+  clickNav(4);
+  ASSERT_TRUE(waitSelected(4));
+  const Image firewall = captureAs("firewall");
+  EXPECT_GT(countLike(firewall, {px(260), px(158), firewall.width - px(40), px(178)}, kRed, 30), 10)
+      << "no error line";
+
+  // The Overview's quick scan button reaches the service and opens the Scan page.
+  clickNav(0);
+  ASSERT_TRUE(waitSelected(0));
+  clickPage((pageWidth() - 352) / 2 + 85, 366);
+  ASSERT_TRUE(waitSelected(1)) << "the scan page did not open";
+  auto c = client();
+  ipc::HelloReply hello;
+  EXPECT_TRUE(waitFor([&] { return c.hello(hello) && hello.scanRunning; }, 5000)) << "no scan started";
+}
+
+}  // namespace
+}  // namespace zorvek::test
