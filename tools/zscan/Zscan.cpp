@@ -194,12 +194,12 @@ int runZscan(const std::vector<std::wstring>& args, std::FILE* out, std::FILE* e
   auto database = std::make_shared<SignatureDatabase>();
   const auto loadStart = std::chrono::steady_clock::now();
   std::string folderError;
-  const std::wstring folder = opt.databases.empty() ? dataFolder() : std::wstring();
-  if (opt.databases.empty() && (folder.empty() || !createDirectories(folder, &folderError))) {
+  const std::wstring dataDir = opt.databases.empty() ? dataFolder() : std::wstring();
+  if (opt.databases.empty() && (dataDir.empty() || !createDirectories(dataDir, &folderError))) {
     // Without the data folder the live database is out of reach: a scan with the seed alone
     // would look complete and be stale.
     put(err, "zscan: база сигнатур не загружена: папка данных недоступна" +
-                 (folder.empty() ? std::string() : " (" + toUtf8(folder) + "): " + folderError) +
+                 (dataDir.empty() ? std::string() : " (" + toUtf8(dataDir) + "): " + folderError) +
                  "\n");
     failed = true;
   } else if (opt.databases.empty()) {
