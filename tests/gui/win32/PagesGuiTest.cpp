@@ -205,6 +205,20 @@ TEST_F(PagesGuiTest, TheThreatDialogAsksUntilTheUserDecides) {
   EXPECT_EQ(fake.requests(ipc::kOpThreatDecision).size(), 1u);
 }
 
+TEST_F(PagesGuiTest, TrayScanCommandsReachTheService) {
+  FakeService fake;
+  useFakeService(fake);
+  ASSERT_NO_FATAL_FAILURE(startGui(L"--autostart"));
+  trayCommand(gui::kTrayFullScan);
+  ASSERT_TRUE(waitFor([&] { return !fake.requests(ipc::kOpStartScan).empty(); }, 5000)) << "no StartScan";
+  ipc::StartScanRequest start;
+  ASSERT_TRUE(ipc::decodeStartScanRequest(fake.requests(ipc::kOpStartScan)[0].payload, start));
+  EXPECT_EQ(start, (ipc::StartScanRequest{ipc::ScanScope::Full, {}}));
+  EXPECT_TRUE(waitFor([&] { return IsWindowVisible(hwnd_) != FALSE; }, 5000)) << "the scan did not show the window";
+  trayCommand(gui::kTrayCancelScan);
+  EXPECT_TRUE(waitFor([&] { return !fake.requests(ipc::kOpCancelScan).empty(); }, 5000)) << "no CancelScan";
+}
+
 TEST_F(PagesGuiTest, AQuarantineOf5000EntriesScrollsAndActsOnTheRowShown) {
   FakeService fake;
   std::vector<ipc::QuarantineRecord> list(5000);
