@@ -81,7 +81,7 @@ class BenchService {
         else if (opcode == ipc::kOpQuarantineList) reply = quarantine_;
         (void)ipc::writeFrame(client, stop_, opcode, reply);
       }
-      server_.finish(client, stop_);
+      server_.finish(client, &stop_);
     }
   }
 
