@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "common/Logger.h"
+#include "common/Text.h"
+
 namespace zorvek::svc {
 namespace {
 
@@ -65,11 +68,26 @@ std::vector<DetectionRecord> DetectionStore::scanDetections() const {
   return scan_;
 }
 
-void DetectionStore::addRealTime(DetectionRecord record) {
-  std::lock_guard lock(mutex_);
-  realTime_.push_back(record);
-  eraseByPath(undecided_, record.path);
-  undecided_.push_back(std::move(record));
+bool DetectionStore::addRealTime(DetectionRecord record) {
+  {
+    std::lock_guard lock(mutex_);
+    // Every open of a blocked file and every write notification reports the file again: one
+    // record per path waits for the client, refreshed in place.
+    auto waiting = std::find_if(realTime_.begin(), realTime_.end(),
+                                [&](const DetectionRecord& r) { return r.path == record.path; });
+    const bool listed = waiting != realTime_.end() || realTime_.size() < kMaxRealTimeWaiting;
+    if (listed) {
+      if (waiting != realTime_.end()) *waiting = record;
+      else realTime_.push_back(record);
+      eraseByPath(undecided_, record.path);
+      // A client that takes detections but never decides them: the oldest go first.
+      if (undecided_.size() >= kMaxUndecided) undecided_.erase(undecided_.begin());
+      undecided_.push_back(std::move(record));
+      return true;
+    }
+  }
+  logWarning("real-time: detection list full, dropped " + toUtf8(record.path));
+  return false;
 }
 
 std::vector<DetectionRecord> DetectionStore::takeRealTime() {

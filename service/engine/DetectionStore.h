@@ -3,6 +3,7 @@
 // yet delivered to a client, and those not yet decided. A decision may touch only a file listed
 // here.
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -44,6 +45,10 @@ struct ThreatDecision {
   std::string detail;
 };
 
+inline constexpr size_t kMaxRealTimeWaiting = 1000;
+// Delivered but not yet decided; beyond this the oldest can no longer be decided.
+inline constexpr size_t kMaxUndecided = 10000;
+
 class DetectionStore {
  public:
   // A new scan starts with an empty list.
@@ -52,8 +57,9 @@ class DetectionStore {
   std::vector<DetectionRecord> scanDetections() const;
 
   // Each real-time detection goes to exactly one client (takeRealTime) but stays decidable until
-  // decided; a file detected again replaces its earlier undecided record.
-  void addRealTime(DetectionRecord record);
+  // decided; a file detected again replaces its earlier record. At most kMaxRealTimeWaiting
+  // records wait for a client: a further path is dropped (false, logged) until one takes them.
+  bool addRealTime(DetectionRecord record);
   std::vector<DetectionRecord> takeRealTime();
 
   // The record the engine reported at exactly this path (the scan's first, then the undecided

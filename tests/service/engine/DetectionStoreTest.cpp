@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "TestUtil.h"
 #include "common/Text.h"
 
 namespace zorvek::svc {
@@ -113,21 +114,49 @@ TEST(DetectionStoreTest, OnlyReportedPathsAreDecidable) {
 TEST(DetectionStoreTest, RealTimeDetectionsAreDeliveredOnceAndRedetectionReplacesTheRecord) {
   DetectionStore store;
   store.addRealTime(record(L"/a/x.exe", "first"));
+  store.addRealTime(record(L"/a/y.exe"));
+  // Reported again while waiting for a client: refreshed in place, not queued twice.
   store.addRealTime(record(L"/a/x.exe", "second"));
   const auto delivered = store.takeRealTime();
   ASSERT_EQ(delivered.size(), 2u);
+  EXPECT_EQ(delivered[0].path, L"/a/x.exe");
+  EXPECT_EQ(delivered[0].threatName, "second");
   EXPECT_TRUE(store.takeRealTime().empty());
   // Delivered but undecided: still decidable, with the newest record only.
   DetectionRecord r;
   ASSERT_TRUE(store.reported(L"/a/x.exe", r));
   EXPECT_EQ(r.threatName, "second");
+  // Detected again after delivery: a client hears of it once more.
+  store.addRealTime(record(L"/a/x.exe", "third"));
+  ASSERT_EQ(store.takeRealTime().size(), 1u);
   store.decided(L"/a/x.exe");
   EXPECT_FALSE(store.reported(L"/a/x.exe", r));
 }
 
+TEST(DetectionStoreTest, WaitingListHoldsAThousandAndDropsTheRest) {
+  test::LogCapture log;
+  DetectionStore store;
+  for (size_t i = 0; i < kMaxRealTimeWaiting; ++i)
+    ASSERT_TRUE(store.addRealTime(record(L"/f/" + std::to_wstring(i) + L".exe")));
+  // Full: a new path is dropped and logged, but one already waiting is still refreshed.
+  EXPECT_FALSE(store.addRealTime(record(L"/f/new.exe")));
+  EXPECT_TRUE(store.addRealTime(record(L"/f/7.exe", "again")));
+  EXPECT_TRUE(log.contains("[WRN] real-time: detection list full, dropped /f/new.exe"));
+  DetectionRecord r;
+  EXPECT_FALSE(store.reported(L"/f/new.exe", r));  // the user never heard of it
+
+  auto delivered = store.takeRealTime();
+  ASSERT_EQ(delivered.size(), kMaxRealTimeWaiting);
+  EXPECT_EQ(delivered[7].threatName, "again");
+  // Once a client took them, there is room again.
+  EXPECT_TRUE(store.addRealTime(record(L"/f/new.exe")));
+  EXPECT_EQ(store.takeRealTime().size(), 1u);
+}
+
 TEST(DetectionStoreTest, ConcurrentReportersAndClientsLoseNothing) {
   DetectionStore store;
-  constexpr int kReporters = 4, kEach = 500;
+  // Within the waiting list's bound, so nothing may be dropped whatever the timing.
+  constexpr int kReporters = 4, kEach = 250;
   std::atomic<int> done{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kReporters; ++t) {
