@@ -124,12 +124,13 @@ std::string threatFactsLine(const ipc::ThreatRecord& threat) {
 }
 
 std::vector<std::string> threatDetails(const ipc::ThreatRecord& threat) {
-  // The progress reply carries no reason lines; everything the record does carry is listed.
+  // The progress reply carries no reason lines; everything the record does carry is listed,
+  // what the dialog does not show above the panel first, since the panel may fit only a few.
   std::vector<std::string> lines;
-  lines.push_back("Угроза: " + threat.threatName);
   if (!threat.secondText.empty()) lines.push_back("Правило: " + threat.secondText);
-  lines.push_back(std::string("Уровень опасности: ") + levelWord(threat.level));
   lines.push_back(formatText("Размер: %llu байт", static_cast<ull>(threat.size)));
+  lines.push_back("Угроза: " + threat.threatName);
+  lines.push_back(std::string("Уровень опасности: ") + levelWord(threat.level));
   lines.push_back("Файл: " + toUtf8(threat.path));
   return lines;
 }

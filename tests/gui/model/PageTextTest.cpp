@@ -68,7 +68,8 @@ TEST(PageTextTest, LevelWordsAndThreatFacts) {
   EXPECT_EQ(threatFactsLine(t), "Уровень: неизвестно   Размер: 2 КБ");
   const auto details = threatDetails(t);
   ASSERT_EQ(details.size(), 5u);
-  EXPECT_EQ(details.front(), "Угроза: Trojan.Gen");
+  EXPECT_EQ(details[0], "Правило: SIG.MATCH");
+  EXPECT_EQ(details[1], "Размер: 1536 байт");
   EXPECT_EQ(details.back(), "Файл: C:\\x\\evil.exe");
   EXPECT_EQ(threatDetails({L"p", "n", "", 2, 0}).size(), 4u);  // no empty rule line
 }

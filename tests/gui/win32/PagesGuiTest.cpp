@@ -101,6 +101,15 @@ class PagesGuiTest : public GuiFixture {
     return image;
   }
 
+  // A window of the program as it stands, without saving it.
+  Image grab(HWND hwnd) {
+    Image image = printClient(hwnd);
+    if (image.empty() || countLike(image, {0, 0, image.width, image.height}, kUnpainted, 0) >
+                             image.width * image.height / 2)
+      image = screenClient(hwnd);
+    return image;
+  }
+
   // A point of the page area given at 96 DPI from its top left corner.
   void clickPage(int x, int y) { click(px(220 + x), px(y)); }
   // The page width at 96 DPI.
@@ -115,16 +124,21 @@ class PagesGuiTest : public GuiFixture {
     const HWND box = waitForWindow(gui_.pid(), L"#32770", 10000);
     if (!box) return L"(no message box)";
     std::wstring text;
-    EnumChildWindows(
-        box,
-        [](HWND child, LPARAM out) -> BOOL {
-          wchar_t name[16] = {}, buffer[512] = {};
-          GetClassNameW(child, name, 16);
-          if (lstrcmpiW(name, L"Static") == 0 && GetWindowTextW(child, buffer, 512) > 0)
-            *reinterpret_cast<std::wstring*>(out) += buffer;
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&text));
+    // The box is found as soon as it exists; its text control comes a moment later.
+    waitFor([&] {
+      text.clear();
+      EnumChildWindows(
+          box,
+          [](HWND child, LPARAM out) -> BOOL {
+            wchar_t name[16] = {}, buffer[512] = {};
+            GetClassNameW(child, name, 16);
+            if (lstrcmpiW(name, L"Static") == 0 && GetWindowTextW(child, buffer, 512) > 0)
+              *reinterpret_cast<std::wstring*>(out) += buffer;
+            return TRUE;
+          },
+          reinterpret_cast<LPARAM>(&text));
+      return !text.empty();
+    }, 3000);
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     waitFor([&] { return !IsWindow(box); }, 5000);
     return text;
@@ -154,6 +168,14 @@ TEST_F(PagesGuiTest, TheThreatDialogAsksUntilTheUserDecides) {
   EXPECT_GT(countUnlike(shown, {px(104), px(92), w - px(20), px(118)}, kBackground), 30)
       << "the threat name left no pixels";
 
+  // "Подробнее" opens a white card listing what the record carries.
+  PostMessageW(dialog, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(px(104 + 20), px(236)));
+  EXPECT_TRUE(waitFor([&] { return closeTo(grab(dialog).at(px(104 + 4), px(262)), RGB(255, 255, 255), 0); }, 3000))
+      << "no details card";
+  const Image details = captureWindow(dialog, "threat-dialog-details");
+  EXPECT_GT(countUnlike(details, {px(114), px(260), w - px(30), px(280)}, RGB(255, 255, 255)), 20)
+      << "the card lists nothing";
+
   // Escape leaves the threat pending: the next poll asks again.
   PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
   ASSERT_TRUE(waitFor([&] { return !IsWindow(dialog); }, 5000)) << "Escape did not close the dialog";
@@ -181,6 +203,20 @@ TEST_F(PagesGuiTest, TheThreatDialogAsksUntilTheUserDecides) {
   ASSERT_TRUE(dialog) << "the pending threat was not asked once the window showed";
   PostMessageW(dialog, WM_CLOSE, 0, 0);
   EXPECT_EQ(fake.requests(ipc::kOpThreatDecision).size(), 1u);
+}
+
+TEST_F(PagesGuiTest, TrayScanCommandsReachTheService) {
+  FakeService fake;
+  useFakeService(fake);
+  ASSERT_NO_FATAL_FAILURE(startGui(L"--autostart"));
+  trayCommand(gui::kTrayFullScan);
+  ASSERT_TRUE(waitFor([&] { return !fake.requests(ipc::kOpStartScan).empty(); }, 5000)) << "no StartScan";
+  ipc::StartScanRequest start;
+  ASSERT_TRUE(ipc::decodeStartScanRequest(fake.requests(ipc::kOpStartScan)[0].payload, start));
+  EXPECT_EQ(start, (ipc::StartScanRequest{ipc::ScanScope::Full, {}}));
+  EXPECT_TRUE(waitFor([&] { return IsWindowVisible(hwnd_) != FALSE; }, 5000)) << "the scan did not show the window";
+  trayCommand(gui::kTrayCancelScan);
+  EXPECT_TRUE(waitFor([&] { return !fake.requests(ipc::kOpCancelScan).empty(); }, 5000)) << "no CancelScan";
 }
 
 TEST_F(PagesGuiTest, AQuarantineOf5000EntriesScrollsAndActsOnTheRowShown) {
@@ -251,6 +287,10 @@ TEST_F(PagesGuiTest, SettingsAreSavedAndTheFirewallPageShowsItsError) {
   ASSERT_TRUE(waitFor([&] { return closeTo(capture().at(px(220 + 49), px(124 + 2)), kBlue, 2); }, 5000))
       << describe(capture().at(px(220 + 49), px(124 + 2)));
   captureAs("settings");
+  // The primary button under the mouse takes its hovered gradient.
+  PostMessageW(hwnd_, WM_MOUSEMOVE, 0, MAKELPARAM(px(220 + 120), px(416)));
+  EXPECT_TRUE(waitFor([&] { return closeTo(capture().at(px(220 + 60), px(398)), RGB(58, 123, 232), 8); }, 3000))
+      << describe(capture().at(px(220 + 60), px(398)));
   clickPage(120, 416);
   EXPECT_EQ(toUtf8(answerBox()),
             "Настройки сохранены. Для применения защиты в реальном времени может потребоваться "
