@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: builds the distributable installer and zorvekctl, installs the suite silently into
 # a Wine prefix of its own as a user would, scans a generated demo folder through the installed
-# service, quarantines a detection, and uninstalls the suite again. The prefix is removed at the
+# service, quarantines a detection, shows real-time protection catching a file dropped into a
+# user's folder, and uninstalls the suite again. The prefix is removed at the
 # end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -67,6 +68,17 @@ ctl decide "$(winpath "$demo/files/eicar.com")" quarantine && echo "помещё
 [ -e "$demo/files/eicar.com" ] && echo "(файл остался на месте!)" || echo "(файла больше нет в папке)"
 
 step "zorvekctl quarantine list"
+ctl quarantine list
+
+# The installed service watches the system's folders, C:\Users among them.
+incoming="$WINEPREFIX/drive_c/users/Public/Downloads"
+step "real-time protection: a file arrives in C:\\users\\Public\\Downloads, no scan started"
+mkdir -p "$incoming"
+sleep 1  # a folder made just now is watched once the watcher has seen it appear
+printf '%s' 'X5O!P%@AP[4\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*' >"$incoming/invoice.com"
+ctl watch --count 1 --seconds 30
+ctl decide 'C:\Users\Public\Downloads\invoice.com' quarantine && echo "помещён в карантин"
+[ -e "$incoming/invoice.com" ] && echo "(файл остался на месте!)" || echo "(файла больше нет в папке)"
 ctl quarantine list
 
 step "ZorvekSetup.exe /uninstall /silent (from the install folder, as the uninstall entry runs it)"

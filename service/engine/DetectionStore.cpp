@@ -5,6 +5,9 @@
 
 #include "common/Logger.h"
 
+#include "common/Logger.h"
+#include "common/Text.h"
+
 namespace zorvek::svc {
 namespace {
 
@@ -78,29 +81,32 @@ std::vector<DetectionRecord> DetectionStore::scanDetections() const {
   return scan_;
 }
 
-void DetectionStore::addRealTime(DetectionRecord record) {
-  bool warn = false;
+bool DetectionStore::addRealTime(DetectionRecord record) {
   {
     std::lock_guard lock(mutex_);
-    realTime_.push_back(record);
-    eraseByPath(undecided_, record.path);
-    undecided_.push_back(std::move(record));
-    // With no client asking, the oldest go first: the newest detections matter most.
-    if (realTime_.size() > kMaxRealTimeDetections) {
-      realTime_.erase(realTime_.begin());
-      warn = !realTimeFull_;
-      realTimeFull_ = true;
+    // Every open of a blocked file and every write notification reports the file again: one
+    // record per path waits for the client, refreshed in place.
+    auto waiting = std::find_if(realTime_.begin(), realTime_.end(),
+                                [&](const DetectionRecord& r) { return r.path == record.path; });
+    const bool listed = waiting != realTime_.end() || realTime_.size() < kMaxRealTimeWaiting;
+    if (listed) {
+      if (waiting != realTime_.end()) *waiting = record;
+      else realTime_.push_back(record);
+      eraseByPath(undecided_, record.path);
+      // A client that takes detections but never decides them: the oldest go first.
+      if (undecided_.size() >= kMaxUndecided) undecided_.erase(undecided_.begin());
+      undecided_.push_back(std::move(record));
+      return true;
     }
-    if (undecided_.size() > kMaxRealTimeDetections) undecided_.erase(undecided_.begin());
   }
-  if (warn) logWarning("real-time detections list full");
+  logWarning("real-time: detection list full, dropped " + toUtf8(record.path));
+  return false;
 }
 
 std::vector<DetectionRecord> DetectionStore::takeRealTime() {
   std::lock_guard lock(mutex_);
   std::vector<DetectionRecord> out;
   out.swap(realTime_);
-  realTimeFull_ = false;
   return out;
 }
 
@@ -111,9 +117,9 @@ void DetectionStore::returnRealTime(std::vector<DetectionRecord> records) {
   });
   realTime_.insert(realTime_.begin(), std::make_move_iterator(records.begin()),
                    std::make_move_iterator(records.end()));
-  if (realTime_.size() > kMaxRealTimeDetections) {
+  if (realTime_.size() > kMaxRealTimeWaiting) {
     realTime_.erase(realTime_.begin(), realTime_.end() - static_cast<std::ptrdiff_t>(
-                                                             kMaxRealTimeDetections));
+                                                             kMaxRealTimeWaiting));
   }
 }
 

@@ -47,9 +47,9 @@ struct ThreatDecision {
 
 // The detections a scan lists; further ones are only counted in its summary.
 inline constexpr size_t kMaxScanDetections = 10000;
-// The real-time detections kept for clients, both undelivered and undecided; beyond it the
-// oldest are dropped.
-inline constexpr size_t kMaxRealTimeDetections = 10000;
+inline constexpr size_t kMaxRealTimeWaiting = 1000;
+// Delivered but not yet decided; beyond this the oldest can no longer be decided.
+inline constexpr size_t kMaxUndecided = 10000;
 
 class DetectionStore {
  public:
@@ -60,9 +60,9 @@ class DetectionStore {
   std::vector<DetectionRecord> scanDetections() const;
 
   // Each real-time detection goes to exactly one client (takeRealTime) but stays decidable until
-  // decided; a file detected again replaces its earlier undecided record. Beyond
-  // kMaxRealTimeDetections the oldest go; the first loss until the next take is logged.
-  void addRealTime(DetectionRecord record);
+  // decided; a file detected again replaces its earlier record. At most kMaxRealTimeWaiting
+  // records wait for a client: a further path is dropped (false, logged) until one takes them.
+  bool addRealTime(DetectionRecord record);
   std::vector<DetectionRecord> takeRealTime();
   // Records taken but not delivered (the reply had no room left) wait again, ahead of newer
   // ones; a path reported again meanwhile keeps its newer record.
@@ -81,7 +81,6 @@ class DetectionStore {
   std::vector<DetectionRecord> scan_;
   bool scanFull_ = false;  // the current scan's list is full and that was logged
   std::vector<DetectionRecord> realTime_;   // not yet delivered to a client
-  bool realTimeFull_ = false;               // a loss since the last take was logged
   std::vector<DetectionRecord> undecided_;  // delivered or not, not yet decided
 };
 

@@ -16,6 +16,7 @@
 #include "service/main/ClientModes.h"
 #include "service/main/Dispatcher.h"
 #include "service/main/HostPlatform.h"
+#include "service/realtime/RealTimeProtection.h"
 
 namespace zorvek::svc {
 
@@ -44,16 +45,28 @@ Event& stopEvent() {
 void print(const std::wstring& text) { host::printLine(text); }
 void print(const std::string& utf8) { host::printLine(toWide(utf8)); }
 
-DispatcherOptions dispatcherOptions() {
+// The engine of the program, with real-time protection on its hooks.
+std::unique_ptr<ScanWorker> startProgramEngine(std::shared_ptr<RealTimeProtection>& realTime,
+                                               std::string* error) {
+  EngineOptions options;
+  RealTimeOptions realTimeOptions;
+  realTimeOptions.watcher.folders = watchedFoldersFromEnvironment();
+  realTime = RealTimeProtection::install(options.hooks, std::move(realTimeOptions));
+  return startEngine(error, std::move(options));
+}
+
+DispatcherOptions dispatcherOptions(std::shared_ptr<RealTimeProtection> realTime) {
   DispatcherOptions options;
-  options.minifilterRegistered = host::minifilterRegistered;
+  options.minifilterRegistered = [realTime] {
+    return realTime->minifilterConnected() || host::minifilterRegistered();
+  };
   options.firewall = {fw::status, fw::request};
   options.requestStop = requestStop;
   return options;
 }
 
-int servePipe(ScanWorker& engine) {
-  Dispatcher dispatcher(engine, dispatcherOptions());
+int servePipe(ScanWorker& engine, std::shared_ptr<RealTimeProtection> realTime) {
+  Dispatcher dispatcher(engine, dispatcherOptions(std::move(realTime)));
   ipc::PipeServer server;
   runPipeServer(server, stopEvent(), g_stopping, dispatcher);
   return 0;
@@ -66,7 +79,8 @@ void serviceMain() {
   host::reportStatus(host::ServiceState::StartPending, 0, 30000);
   logStatus("initialising");
   std::string error;
-  std::unique_ptr<ScanWorker> engine = startEngine(&error);
+  std::shared_ptr<RealTimeProtection> realTime;
+  std::unique_ptr<ScanWorker> engine = startProgramEngine(realTime, &error);
   if (!engine) {
     logError("startup failed: " + error);
     host::reportStatus(host::ServiceState::Stopped, 1066);  // ERROR_SERVICE_SPECIFIC_ERROR
@@ -74,7 +88,7 @@ void serviceMain() {
   }
   host::reportStatus(host::ServiceState::Running);
   logStatus("running");
-  servePipe(*engine);
+  servePipe(*engine, realTime);
   host::reportStatus(host::ServiceState::StopPending, 0, 30000);
   stopEngine(engine);
   host::reportStatus(host::ServiceState::Stopped);
@@ -93,7 +107,8 @@ int runAsService() {
 int runConsole() {
   host::installConsoleStopHandler(requestStop);
   std::string error;
-  std::unique_ptr<ScanWorker> engine = startEngine(&error);
+  std::shared_ptr<RealTimeProtection> realTime;
+  std::unique_ptr<ScanWorker> engine = startProgramEngine(realTime, &error);
   if (!engine) {
     logError("startup failed: " + error);
     print("запуск не удался: " + error);
@@ -101,7 +116,7 @@ int runConsole() {
   }
   logInfo("running in console mode (Ctrl+C to stop)");
   print(L"служба запущена в консольном режиме. Ctrl+C для остановки.");
-  servePipe(*engine);
+  servePipe(*engine, realTime);
   stopEngine(engine);
   logInfo("stopped");
   return 0;

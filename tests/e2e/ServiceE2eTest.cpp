@@ -59,8 +59,12 @@ class ServiceE2eTest : public ::testing::Test {
   test::TempDir dir_;
   std::wstring data_ = dir_.file(L"data");
   std::wstring pipe_ = test::privatePipePath(dir_, L"svc");
+  // Real-time protection watches a folder of the test's own, not the machine's folders.
+  std::wstring watched_ = dir_.file(L"watched");
+  bool watchedMade_ = createDirectories(watched_);
   test::ScopedEnvironment dataOverride_{L"ZORVEK_DATA_DIR", data_};
   test::ScopedEnvironment pipeOverride_{L"ZORVEK_PIPE", pipe_};
+  test::ScopedEnvironment watchOverride_{L"ZORVEK_WATCH_DIRS", watched_};
   ChildProcess service_;
 };
 
@@ -180,6 +184,53 @@ TEST_F(ServiceE2eTest, EveryShutdownOfManyStartsIsAnswered) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start).count();
   std::printf("%d start-shutdown cycles: %lld ms\n", kCycles, static_cast<long long>(ms));
+}
+
+TEST_F(ServiceE2eTest, ConsoleServiceDetectsADroppedFileWithoutAScan) {
+  ASSERT_TRUE(watchedMade_);
+  ASSERT_NO_FATAL_FAILURE(startConsole());
+  for (int i = 0; i < 200 && log().find("real-time: watching 1 of 1") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  const std::string started = log();
+  ASSERT_NE(started.find("real-time: watching 1 of 1 folders"), std::string::npos) << started;
+  // No driver here, and none that Wine could talk to: the watcher carries real-time protection.
+  EXPECT_NE(started.find("[INF] minifilter unavailable (фильтр-драйвер недоступен (hr=0x"),
+            std::string::npos);
+  EXPECT_NE(started.find("), using userspace realtime"), std::string::npos);
+
+  ipc::PipeHandle p = connect();
+  std::string reply;
+  ASSERT_EQ(call(p, ipc::kOpHello, {}, reply), ipc::kOpHello);
+  ipc::HelloReply hello;
+  ASSERT_TRUE(ipc::decodeHelloReply(reply, hello));
+  EXPECT_TRUE(hello.realTimeEnabled);
+  EXPECT_FALSE(hello.minifilter);
+
+  const std::wstring dropped = watched_ + pathSeparator() + L"dropped.com";
+  const auto t0 = std::chrono::steady_clock::now();
+  test::writeFile(dropped, test::kEicar);
+  std::vector<ipc::ThreatRecord> received;
+  ipc::ProgressReply progress;
+  for (int i = 0; i < 200 && received.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    ASSERT_EQ(call(p, ipc::kOpProgress, {}, reply), ipc::kOpProgress);
+    ASSERT_TRUE(ipc::decodeProgressReply(reply, progress));
+    received = progress.detections;
+  }
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - t0).count();
+  ASSERT_EQ(received.size(), 1u) << log();
+  std::printf("dropped file to detection: %lld ms\n", static_cast<long long>(ms));
+  EXPECT_EQ(received[0].path, dropped);
+  EXPECT_FALSE(progress.scanRunning);  // no scan was asked for
+  // Delivered once: the next replies carry nothing more.
+  for (int i = 0; i < 10; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(call(p, ipc::kOpProgress, {}, reply), ipc::kOpProgress);
+    ASSERT_TRUE(ipc::decodeProgressReply(reply, progress));
+    EXPECT_TRUE(progress.detections.empty());
+  }
+  EXPECT_NE(log().find("[INF] real-time detection: " + toUtf8(dropped)), std::string::npos);
 }
 
 }  // namespace

@@ -6,7 +6,9 @@ svc=$bin/ZorvekService
 ctl=$bin/zorvekctl
 work=$(mktemp -d)
 chmod 755 "$work"
-export ZORVEK_DATA_DIR=$work/data ZORVEK_PIPE=$work/svc.sock
+# Real-time protection watches a folder of the test's own, not the machine's folders.
+export ZORVEK_DATA_DIR=$work/data ZORVEK_PIPE=$work/svc.sock ZORVEK_WATCH_DIRS=$work/watched
+mkdir -p "$work/watched"
 pid=
 cleanup() {
   [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null

@@ -12,6 +12,9 @@
 #include "common/Text.h"
 #include "common/platform/File.h"
 #include "common/platform/System.h"
+#ifdef _WIN32
+#include "common/platform/win32/Win.h"
+#endif
 
 namespace zorvek::test {
 
@@ -61,6 +64,15 @@ std::wstring programBesideTests(const std::wstring& name) {
 
 std::wstring helperProgram() {
   return pathToWide(toPath(modulePath()).parent_path() / ZORVEK_TEST_HELPER);
+}
+
+bool runningUnderWine() {
+#ifdef _WIN32
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version");
+#else
+  return false;
+#endif
 }
 
 std::wstring sourcePath(const std::wstring& relative) {

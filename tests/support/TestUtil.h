@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ConsoleCapture.h"
+#include "LogCapture.h"
 #include "ScopedEnvironment.h"
 #include "TempDir.h"
 
@@ -21,6 +22,8 @@ std::string readStream(std::FILE* f);
 std::string randomBytes(size_t n, uint32_t seed);
 
 bool onWindows();
+// A Windows test binary running under Wine, for tests of what Wine does not do.
+bool runningUnderWine();
 
 // A pipe name (Windows) or a socket path in `dir` (POSIX) of this test's own, so tests never
 // meet each other or a running service.

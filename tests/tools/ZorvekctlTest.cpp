@@ -7,6 +7,7 @@
 #include "common/Json.h"
 #include "common/Messages.h"
 #include "common/Text.h"
+#include "common/ThreatLevel.h"
 #include "common/Version.h"
 #include "common/platform/File.h"
 #include "common/platform/System.h"
@@ -369,6 +370,61 @@ TEST_F(ZorvekctlServiceTest, FirewallProgramPathsAreSentAbsolute) {
   const std::wstring path = toWide(sent.substr(sizeof "allow|in|" - 1));
   EXPECT_TRUE(toPath(path).is_absolute()) << sent;
   EXPECT_EQ(toPath(path).filename(), toPath(L"app.exe"));
+}
+
+
+TEST_F(ZorvekctlServiceTest, WatchPrintsRealTimeDetectionsAsTheyArriveUntilItsCount) {
+  const auto progress = [](std::vector<std::wstring> paths) {
+    ipc::ProgressReply p;
+    for (auto& path : paths) {
+      ipc::ThreatRecord t;
+      t.path = std::move(path);
+      t.threatName = "EICAR";
+      t.level = 4;
+      t.size = 68;
+      p.detections.push_back(std::move(t));
+    }
+    return Server::reply(ipc::kOpProgress, ipc::encodeProgressReply(p));
+  };
+  // Two polls with nothing, then one detection, then two at once: the third ends the watch.
+  Server server({progress({}), progress({}), progress({L"C:\\a\\eicar.com"}),
+                 progress({L"C:\\b.exe", L"C:\\файл.exe"}), progress({L"C:\\never.exe"})});
+  Result r = runAgainst(server, {L"watch", L"--count", L"3", L"--seconds", L"30"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "обнаружено: C:\\a\\eicar.com — EICAR\nобнаружено: C:\\b.exe — EICAR\n"
+            "обнаружено: C:\\файл.exe — EICAR\n");
+  EXPECT_EQ(server.requests().size(), 4u);
+
+  Server json({progress({L"C:\\x.exe"})});
+  r = runAgainst(json, {L"--json", L"watch", L"--count", L"1"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "{\"path\":\"C:\\\\x.exe\",\"threat\":\"EICAR\",\"secondText\":\"\","
+                   "\"level\":\"" + std::string(threatLevelName(ThreatLevel::Critical)) +
+                   "\",\"size\":68}\n");
+}
+
+TEST_F(ZorvekctlServiceTest, WatchEndsWithAnErrorWhenItsTimeRunsOutOrTheServiceGoes) {
+  ipc::ProgressReply none;
+  const auto empty = Server::reply(ipc::kOpProgress, ipc::encodeProgressReply(none));
+  Server timeout({empty, empty, empty, empty, empty, empty, empty, empty, empty, empty});
+  Result r = runAgainst(timeout, {L"watch", L"--count", L"1", L"--seconds", L"1"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "zorvekctl: за 1 с обнаружено 0 из 1\n");
+  // Without a count the time running out is the expected end.
+  Server quiet({empty, empty, empty, empty, empty, empty, empty, empty, empty, empty});
+  r = runAgainst(quiet, {L"watch", L"--seconds", L"1"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  Server gone({empty, Server::hangUp()});
+  r = runAgainst(gone, {L"watch"});
+  EXPECT_EQ(r.code, 2);
+  for (const auto& args : std::vector<std::vector<std::wstring>>{
+           {L"watch", L"--count"}, {L"watch", L"--count", L"0"}, {L"watch", L"--seconds", L"x"},
+           {L"watch", L"--count", L"1", L"--count", L"2"}, {L"watch", L"later"}}) {
+    r = runAgainst(timeout, args);
+    EXPECT_EQ(r.code, 2) << toUtf8(args.back());
+  }
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ const char kUsage[] =
     "zorvekctl - управление работающей службой ZORVEK Antivirus\n"
     "\n"
     "  zorvekctl [--json] status | scan [--wait] quick|full|memory|PATH... | progress | cancel\n"
+    "            | watch [--count N] [--seconds S]\n"
     "            | detections | decide PATH quarantine|delete|allow\n"
     "            | quarantine list|restore ID|delete ID | config get | config set KEY=VALUE...\n"
     "            | reload | update live|self | shutdown\n"
@@ -33,6 +34,8 @@ const char kUsage[] =
     "  zorvekctl -h | --help | --version\n"
     "\n"
     "  --json  ответ службы одним объектом JSON\n"
+    "  watch   печатает обнаружения защиты в реальном времени по мере их появления; с --count\n"
+    "          выходит после N обнаружений, с --seconds - через S секунд\n"
     "  ZORVEK_PIPE выбирает канал службы.\n"
     "\n"
     "Код выхода: 0 - успех, 1 - служба ответила ошибкой, 2 - ошибка вызова, служба недоступна\n"
@@ -186,6 +189,7 @@ class Client {
   void setTerminal(bool terminal) { terminal_ = terminal; }
 
   bool json() const { return json_; }
+  std::FILE* out() const { return out_; }
   int code() const { return code_; }
   // A success without output of its own.
   int ok() {
@@ -270,6 +274,41 @@ int cmdProgress(Client& c) {
   for (const auto& t : p.detections)
     c.print("обнаружено: " + toUtf8(t.path) + " — " + t.threatName);
   return kOk;
+}
+
+// Real-time detections as they arrive. Each one reaches exactly one client's Progress reply, so
+// a detection shown here is no longer waiting for the desktop program.
+int cmdWatch(Client& c, const std::vector<std::string>& words) {
+  std::optional<uint64_t> count, seconds;
+  for (size_t i = 0; i < words.size(); i += 2) {
+    std::optional<uint64_t>* target = words[i] == "--count"     ? &count
+                                      : words[i] == "--seconds" ? &seconds
+                                                                : nullptr;
+    if (!target || i + 1 >= words.size() || target->has_value())
+      return c.fail(kUsageError, "watch [--count N] [--seconds S]"), c.code();
+    *target = parseNumber(words[i + 1]);
+    if (!*target || **target == 0 || **target > 86400 * 365)
+      return c.fail(kUsageError, "неверное число: " + words[i] + " " + words[i + 1]), c.code();
+  }
+  using Clock = std::chrono::steady_clock;
+  const auto end = seconds ? Clock::now() + std::chrono::seconds(*seconds) : Clock::time_point::max();
+  uint64_t seen = 0;
+  for (;;) {
+    ipc::ProgressReply p;
+    if (!fetchProgress(c, p)) return c.code();
+    for (const auto& t : p.detections) {
+      c.print(c.json() ? threatJson(t) : "обнаружено: " + toUtf8(t.path) + " — " + t.threatName);
+      ++seen;
+    }
+    std::fflush(c.out());
+    if (count && seen >= *count) return kOk;
+    if (Clock::now() >= end) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  if (!count) return kOk;
+  c.fail(kServiceError, "за " + std::to_string(*seconds) + " с обнаружено " + std::to_string(seen) +
+                            " из " + std::to_string(*count));
+  return c.code();
 }
 
 int cmdScan(Client& c, std::vector<std::string> words) {
@@ -584,6 +623,7 @@ int runZorvekctl(const std::vector<std::wstring>& args, std::FILE* out, std::FIL
   if (command == "status" && rest.empty()) return cmdStatus(c);
   if (command == "scan") return cmdScan(c, rest);
   if (command == "progress" && rest.empty()) return cmdProgress(c);
+  if (command == "watch") return cmdWatch(c, rest);
   if (command == "cancel") return noArgs(&ipc::ServiceClient::cancelScan);
   if (command == "detections" && rest.empty()) return cmdDetections(c);
   if (command == "decide") return cmdDecide(c, rest);

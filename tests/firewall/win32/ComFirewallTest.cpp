@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "FakeFirewall.h"
+#include "TestUtil.h"
 #include "common/FirewallStatus.h"
 #include "service/firewall/Firewall.h"
 
@@ -291,13 +292,8 @@ TEST_F(ComFirewallTest, UnexpectedExceptionsBecomeOneText) {
 
 // --- Wine's own firewall objects ----------------------------------------------------------------
 
-bool runningUnderWine() {
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
-
 TEST(WineFirewallTest, AnswersWithClearTexts) {
-  if (!runningUnderWine()) GTEST_SKIP() << "changes the firewall of a real machine";
+  if (!zorvek::test::runningUnderWine()) GTEST_SKIP() << "changes the firewall of a real machine";
   const std::string text = status();
   const FirewallStatus s = parseFirewallStatus(text);
   // Every profile is either reported or replaced by an error line naming it.
