@@ -176,6 +176,7 @@ TEST(DetectionStoreTest, UndeliveredRealTimeDetectionsWaitAheadOfNewerOnes) {
   EXPECT_EQ(paths, (std::vector<std::wstring>{L"/b", L"/c", L"/d"}));
   EXPECT_EQ(names, (std::vector<std::string>{"T", "again", "T"}));
   EXPECT_TRUE(store.takeRealTime().empty());
+}
 
 TEST(DetectionStoreTest, WaitingListHoldsAThousandAndDropsTheRest) {
   test::LogCapture log;
