@@ -609,5 +609,59 @@ TEST(InstallE2eTest, TheUninstallNeverEmptiesAFolderWithoutTheProgram) {
   EXPECT_TRUE(zorvek::pathExists(joinWindowsPath(folder, L"thesis.docx")));
 }
 
+
+TEST(InstallE2eTest, ADriverInTheSourceIsRegisteredAndRemovedAgain) {
+  REQUIRE_FRESH_PREFIX();
+  // A plain installer with a stand-in driver file: registered, its filter instance written; Wine
+  // loads no kernel driver, so only the start's outcome line varies.
+  const std::wstring source = scratch(L"with-driver");
+  for (const wchar_t* name : {kSetupExe, kServiceExe})
+    ASSERT_TRUE(CopyFileW(binFile(name).c_str(), joinWindowsPath(source, name).c_str(), FALSE));
+  zorvek::test::writeFile(joinWindowsPath(source, kDriverFile), "not a real driver");
+  const std::wstring dir = L"C:\\Zorvek Driver";
+  const std::wstring dirArgument = L" \"/dir=" + dir + L"\"";
+  ProgramRun run = runSetup(joinWindowsPath(source, kSetupExe), L"/silent /noautostart" + dirArgument);
+  EXPECT_EQ(run.code, 1u) << "no data folder in the source: " << run.out;
+  expectLinesInOrder(run.out, {
+      L"скопирован ZorvekFilter.sys",
+      L"служба драйвера создана, Start=0 (boot)",
+      L"высота фильтра 370040 зарегистрирована",
+  });
+  EXPECT_TRUE(contains(run.out, L"драйвер запущен\r\n") ||
+              contains(run.out, L"нужен перезапуск Windows\r\n") ||
+              contains(run.out, L"запуск драйвера не удался, потребуется перезагрузка\r\n"))
+      << run.out;
+  const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  {
+    const UniqueServiceHandle driver(OpenServiceW(manager.get(), kDriverName, SERVICE_QUERY_CONFIG));
+    ASSERT_TRUE(driver);
+    std::vector<BYTE> buffer(8192);
+    DWORD needed = 0;
+    ASSERT_TRUE(QueryServiceConfigW(driver.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
+                                    static_cast<DWORD>(buffer.size()), &needed));
+    const auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    EXPECT_EQ(config->dwServiceType, static_cast<DWORD>(SERVICE_KERNEL_DRIVER));
+    EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_BOOT_START));
+    EXPECT_EQ(utf8(config->lpDisplayName), "ZORVEK Minifilter");
+  }
+  const wchar_t instance[] =
+      L"SYSTEM\\CurrentControlSet\\Services\\ZorvekFilter\\Instances\\ZorvekFilterInstance";
+  EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, instance, L"Altitude"), L"370040");
+  EXPECT_EQ(regDword(HKEY_LOCAL_MACHINE, instance, L"Flags"), 0u);
+
+  // A repair finds the driver registered and leaves it so.
+  run = runSetup(joinWindowsPath(dir, kSetupExe), L"/silent /noautostart" + dirArgument);
+  EXPECT_TRUE(contains(run.out, L"служба драйвера уже зарегистрирована\r\n")) << run.out;
+
+  const std::wstring copy = joinWindowsPath(scratch(L"driver-uninstaller"), kSetupExe);
+  ASSERT_TRUE(CopyFileW(joinWindowsPath(dir, kSetupExe).c_str(), copy.c_str(), FALSE));
+  run = runSetup(copy, L"/uninstall /silent" + dirArgument);
+  EXPECT_EQ(run.code, 0u) << run.out;
+  expectLinesInOrder(run.out, {L"служба драйвера удалена", L"служба удалена", L"каталог удалён"});
+  EXPECT_FALSE(serviceState(kDriverName).exists);
+  EXPECT_FALSE(serviceState().exists);
+  EXPECT_FALSE(zorvek::pathExists(dir));
+}
+
 }  // namespace
 }  // namespace setup
