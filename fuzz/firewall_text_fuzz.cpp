@@ -35,10 +35,10 @@ void checkRequests(std::string_view text) {
   if (parseProfileChange(text, change, nullptr) && change.profile >= kProfileCount) std::abort();
   bool on = false;
   (void)parseBlockAllInbound(text, on, nullptr);
-  std::vector<RuleSpec> rules;
+  std::vector<ProgramRule> rules;
   if (!parseProgramRule(text, rules, nullptr)) return;
   if (rules.empty() || rules.size() > 2) std::abort();
-  for (const RuleSpec& r : rules) {
+  for (const ProgramRule& r : rules) {
     if (!isZorvekRule(r.name) || r.application.empty() || r.application.back() == L'\\' ||
         r.application.find(L'|') != std::wstring::npos)
       std::abort();

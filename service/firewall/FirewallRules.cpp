@@ -71,7 +71,7 @@ bool parseBlockAllInbound(std::string_view text, bool& on, std::string* error) {
   return true;
 }
 
-bool parseProgramRule(std::string_view text, std::vector<RuleSpec>& rules, std::string* error) {
+bool parseProgramRule(std::string_view text, std::vector<ProgramRule>& rules, std::string* error) {
   const size_t first = text.find('|');
   const size_t second = first == std::string_view::npos ? first : text.find('|', first + 1);
   if (second == std::string_view::npos) return fail(error, kBadProgramRule);
@@ -87,34 +87,34 @@ bool parseProgramRule(std::string_view text, std::vector<RuleSpec>& rules, std::
   size_t nameStart = path.size();
   while (nameStart > 0 && !isSeparator(path[nameStart - 1])) --nameStart;
   const std::wstring base = L"ZORVEK: " + toWide(path.substr(nameStart));
-  RuleSpec spec;
-  spec.description = L"Правило создано ZORVEK Antivirus.";
-  spec.application = toWide(path);
-  spec.action = action == "allow" ? kActionAllow : kActionBlock;
+  ProgramRule programRule;
+  programRule.description = L"Правило создано ZORVEK Antivirus.";
+  programRule.application = toWide(path);
+  programRule.action = action == "allow" ? kActionAllow : kActionBlock;
   rules.clear();
   if (direction == "both") {
-    spec.name = base + L" (in)";
-    spec.direction = kDirectionIn;
-    rules.push_back(spec);
-    spec.name = base + L" (out)";
-    spec.direction = kDirectionOut;
-    rules.push_back(spec);
+    programRule.name = base + L" (in)";
+    programRule.direction = kDirectionIn;
+    rules.push_back(programRule);
+    programRule.name = base + L" (out)";
+    programRule.direction = kDirectionOut;
+    rules.push_back(programRule);
   } else {
-    spec.name = base;
-    spec.direction = direction == "in" ? kDirectionIn : kDirectionOut;
-    rules.push_back(spec);
+    programRule.name = base;
+    programRule.direction = direction == "in" ? kDirectionIn : kDirectionOut;
+    rules.push_back(programRule);
   }
   return true;
 }
 
-RuleSpec blockAllRule(size_t profile) {
-  RuleSpec spec;
-  spec.name = L"ZORVEK: block all inbound (" + toWide(kProfileNames[profile]) + L")";
-  spec.description = L"Входящие блокируются программой ZORVEK Antivirus.";
-  spec.action = kActionBlock;
-  spec.direction = kDirectionIn;
-  spec.profiles = kProfileTypes[profile];
-  return spec;
+ProgramRule blockAllRule(size_t profile) {
+  ProgramRule programRule;
+  programRule.name = L"ZORVEK: block all inbound (" + toWide(kProfileNames[profile]) + L")";
+  programRule.description = L"Входящие блокируются программой ZORVEK Antivirus.";
+  programRule.action = kActionBlock;
+  programRule.direction = kDirectionIn;
+  programRule.profiles = kProfileTypes[profile];
+  return programRule;
 }
 
 StatusWriter::StatusWriter(std::wstring_view windowsFolder)

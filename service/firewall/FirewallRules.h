@@ -38,14 +38,14 @@ bool isZorvekRule(std::wstring_view name);
 bool isBlockAllRule(std::wstring_view name);
 
 // A rule to create, in the order its properties are set.
-struct RuleSpec {
+struct ProgramRule {
   std::wstring name;
   std::wstring description;
   std::wstring application;
   int32_t action = kActionBlock;
   int32_t direction = kDirectionIn;
   int32_t profiles = kAllProfiles;
-  bool operator==(const RuleSpec&) const = default;
+  bool operator==(const ProgramRule&) const = default;
 };
 
 // "private,1": the profile's index in kProfileNames and the wanted state.
@@ -58,10 +58,10 @@ struct ProfileChange {
 [[nodiscard]] bool parseBlockAllInbound(std::string_view text, bool& on, std::string* error);
 // "allow|both|C:\app.exe": one rule per direction. The path must be absolute, name a file and
 // hold no "|" or control characters: the request text cannot say where such a path ends.
-[[nodiscard]] bool parseProgramRule(std::string_view text, std::vector<RuleSpec>& rules,
+[[nodiscard]] bool parseProgramRule(std::string_view text, std::vector<ProgramRule>& rules,
                                     std::string* error);
 // The block-all rule of one profile (index in kProfileNames).
-RuleSpec blockAllRule(size_t profile);
+ProgramRule blockAllRule(size_t profile);
 
 // What the status needs of one rule.
 struct RuleFacts {

@@ -83,7 +83,7 @@ TEST(FirewallRulesTest, BlockAllInboundValues) {
 }
 
 TEST(FirewallRulesTest, BlockAllRules) {
-  const RuleSpec r = blockAllRule(2);
+  const ProgramRule r = blockAllRule(2);
   EXPECT_EQ(r.name, L"ZORVEK: block all inbound (public)");
   EXPECT_EQ(r.description, L"Входящие блокируются программой ZORVEK Antivirus.");
   EXPECT_EQ(r.application, L"");
@@ -96,12 +96,12 @@ TEST(FirewallRulesTest, BlockAllRules) {
 
 TEST(FirewallRulesTest, ProgramRules) {
   const std::wstring description = L"Правило создано ZORVEK Antivirus.";
-  std::vector<RuleSpec> rules;
+  std::vector<ProgramRule> rules;
   ASSERT_TRUE(parseProgramRule("block|both|C:\\Apps\\app.exe", rules, nullptr));
   ASSERT_EQ(rules.size(), 2u);
-  EXPECT_EQ(rules[0], (RuleSpec{L"ZORVEK: app.exe (in)", description, L"C:\\Apps\\app.exe",
+  EXPECT_EQ(rules[0], (ProgramRule{L"ZORVEK: app.exe (in)", description, L"C:\\Apps\\app.exe",
                                 kActionBlock, kDirectionIn, kAllProfiles}));
-  EXPECT_EQ(rules[1], (RuleSpec{L"ZORVEK: app.exe (out)", description, L"C:\\Apps\\app.exe",
+  EXPECT_EQ(rules[1], (ProgramRule{L"ZORVEK: app.exe (out)", description, L"C:\\Apps\\app.exe",
                                 kActionBlock, kDirectionOut, kAllProfiles}));
 
   const struct {

@@ -165,36 +165,36 @@ bool removeRules(INetFwPolicy2* policy, Accepts accepts, std::string* error) {
   return true;
 }
 
-HRESULT buildRule(const ObjectFactory& create, const RuleSpec& spec, ComPtr<INetFwRule>& rule) {
+HRESULT buildRule(const ObjectFactory& create, const ProgramRule& programRule, ComPtr<INetFwRule>& rule) {
   HRESULT hr = create(__uuidof(NetFwRule), __uuidof(INetFwRule), rule.putVoid());
   if (FAILED(hr = orNoObject(hr, bool(rule)))) return hr;
-  const Bstr name(spec.name);
+  const Bstr name(programRule.name);
   if (FAILED(hr = rule->put_Name(name.get()))) return hr;
-  if (!spec.description.empty()) {
-    const Bstr description(spec.description);
+  if (!programRule.description.empty()) {
+    const Bstr description(programRule.description);
     if (FAILED(hr = rule->put_Description(description.get()))) return hr;
   }
-  if (!spec.application.empty()) {
-    const Bstr application(spec.application);
+  if (!programRule.application.empty()) {
+    const Bstr application(programRule.application);
     if (FAILED(hr = rule->put_ApplicationName(application.get()))) return hr;
   }
-  if (FAILED(hr = rule->put_Action(static_cast<NET_FW_ACTION>(spec.action))) ||
-      FAILED(hr = rule->put_Direction(static_cast<NET_FW_RULE_DIRECTION>(spec.direction))) ||
+  if (FAILED(hr = rule->put_Action(static_cast<NET_FW_ACTION>(programRule.action))) ||
+      FAILED(hr = rule->put_Direction(static_cast<NET_FW_RULE_DIRECTION>(programRule.direction))) ||
       FAILED(hr = rule->put_Protocol(kProtocolAny)) ||
       FAILED(hr = rule->put_Enabled(VARIANT_TRUE)) ||
-      FAILED(hr = rule->put_Profiles(spec.profiles)))
+      FAILED(hr = rule->put_Profiles(programRule.profiles)))
     return hr;
   return S_OK;
 }
 
 bool addRules(const ObjectFactory& create, INetFwPolicy2* policy,
-              const std::vector<RuleSpec>& specs, std::string* error) {
+              const std::vector<ProgramRule>& programRules, std::string* error) {
   ComPtr<INetFwRules> rules;
   HRESULT hr = getRules(policy, rules);
   if (FAILED(hr)) return fail(error, failureText("не удалось получить набор правил", code(hr)));
-  for (const RuleSpec& spec : specs) {
+  for (const ProgramRule& programRule : programRules) {
     ComPtr<INetFwRule> rule;
-    if (FAILED(hr = buildRule(create, spec, rule)))
+    if (FAILED(hr = buildRule(create, programRule, rule)))
       return fail(error, failureText("не удалось собрать правило", code(hr)));
     if (FAILED(hr = rules->Add(rule.get())))
       return fail(error, failureText("не удалось добавить правило", code(hr)));
@@ -292,17 +292,17 @@ bool ComFirewall::setBlockAllInbound(std::string_view text, std::string* error) 
     if (!parseBlockAllInbound(text, on, error)) return false;
     if (!removeRules(policy, isBlockAllRule, error)) return false;
     if (!on) return true;
-    std::vector<RuleSpec> specs;
-    for (size_t i = 0; i < kProfileCount; ++i) specs.push_back(blockAllRule(i));
-    return addRules(create_, policy, specs, error);
+    std::vector<ProgramRule> programRules;
+    for (size_t i = 0; i < kProfileCount; ++i) programRules.push_back(blockAllRule(i));
+    return addRules(create_, policy, programRules, error);
   });
 }
 
 bool ComFirewall::addProgramRule(std::string_view text, std::string* error) const {
   return withPolicy(error, [&](INetFwPolicy2* policy) {
-    std::vector<RuleSpec> specs;
-    if (!parseProgramRule(text, specs, error)) return false;
-    return addRules(create_, policy, specs, error);
+    std::vector<ProgramRule> programRules;
+    if (!parseProgramRule(text, programRules, error)) return false;
+    return addRules(create_, policy, programRules, error);
   });
 }
 
