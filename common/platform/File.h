@@ -175,6 +175,41 @@ class AppendFile {
   intptr_t handle_ = kInvalid;
 };
 
+// A new file written front to back, for files that replace others once complete. Unbuffered:
+// every write, the flush to the disk and the close are checked, and the first failure sticks.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile();  // discards a file that was not finished
+
+  // Creates the file. Whatever is left at the path (a temporary of an interrupted run, or a link
+  // planted there) is removed first, and the new file is created exclusively, so a link is never
+  // followed.
+  [[nodiscard]] bool create(const std::wstring& path, std::string* error = nullptr);
+  // Writes all the bytes; false once any write has failed.
+  bool write(const void* data, size_t size);
+  // Flushes to the disk and closes; false (with the system's reason) when a write, the flush or
+  // the close failed. A finished file belongs to the caller; after a failure discard() (or the
+  // destructor) removes it.
+  [[nodiscard]] bool finish(std::string* error = nullptr);
+  // Closes and deletes the file.
+  void discard();
+  bool isOpen() const { return handle_ != kInvalid; }
+
+ private:
+  static constexpr intptr_t kInvalid = -1;
+  intptr_t handle_ = kInvalid;  // HANDLE on Windows, file descriptor on POSIX
+  std::wstring path_;
+  unsigned long failure_ = 0;   // the first write's system error, 0 while all went well
+};
+
+// Moves a finished file over another: clears a read-only attribute of the target first (Windows),
+// then as moveFile.
+bool replaceFile(const std::wstring& from, const std::wstring& to,
+                 unsigned long* systemError = nullptr);
+
 }  // namespace zorvek
 
 namespace zorvek {

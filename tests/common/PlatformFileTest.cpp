@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "TestUtil.h"
 #include "common/Text.h"
 #include "common/platform/File.h"
@@ -107,6 +109,47 @@ TEST(PlatformFileTest, AppendFileAppendsAndTellsCreation) {
   f.close();
   EXPECT_EQ(test::readFile(path), "abcd");
   EXPECT_FALSE(f.write("x", 1));
+}
+
+TEST(PlatformFileTest, OutputFileStartsAfreshAndRemovesWhatItDidNotFinish) {
+  test::TempDir dir;
+  const std::wstring path = dir.file(L"out.tmp");
+  test::writeFile(path, "left over from a killed run, and longer than the new text");
+  {
+    OutputFile out;
+    ASSERT_TRUE(out.create(path));
+    EXPECT_TRUE(out.write("new", 3));
+    ASSERT_TRUE(out.finish());
+    EXPECT_FALSE(out.write("late", 4)) << "a finished file takes no more bytes";
+  }
+  EXPECT_EQ(test::readFile(path), "new");
+  {
+    OutputFile out;
+    ASSERT_TRUE(out.create(path));
+    out.write("half", 4);
+  }
+  EXPECT_FALSE(pathExists(path)) << "an unfinished file goes with its owner";
+
+  std::string error;
+  OutputFile out;
+  EXPECT_FALSE(out.create(dir.file(L"no-such-folder") + pathSeparator() + L"x", &error));
+  EXPECT_EQ(error.rfind("cannot create", 0), 0u) << error;
+}
+
+TEST(PlatformFileTest, OutputFileNeverWritesThroughALink) {
+  test::TempDir dir;
+  const std::wstring victim = dir.file(L"victim.txt"), link = dir.file(L"out.tmp");
+  test::writeFile(victim, "precious");
+  std::error_code ec;
+  std::filesystem::create_symlink(toPath(victim), toPath(link), ec);
+  if (ec) GTEST_SKIP() << "no symbolic links here: " << ec.message();
+  OutputFile out;
+  ASSERT_TRUE(out.create(link));
+  out.write("overwritten?", 12);
+  ASSERT_TRUE(out.finish());
+  EXPECT_EQ(test::readFile(victim), "precious");
+  EXPECT_EQ(test::readFile(link), "overwritten?");
+  EXPECT_FALSE(std::filesystem::is_symlink(toPath(link)));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 // What the helper process writes, shared with the tests that check it.
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,17 @@ inline std::string helperDigest(unsigned long i) {
 // Writes a whole file in the helper, which has no GoogleTest to report with.
 inline void writeFileOrFail(const std::wstring& path, const std::string& bytes) {
   writeFileAtomically(path, bytes);
+}
+
+// Two hash feeds of different sizes with no digest in common, each taking a while to write.
+inline std::string helperLiveFeed(unsigned long which) {
+  std::string body;
+  char line[80];
+  for (unsigned long i = 0; i < (which == 0 ? 60000u : 45000u); ++i) {
+    std::snprintf(line, sizeof line, "%056lx%08lx\n", which, i * 2654435761ul % 4294967291ul);
+    body += line;
+  }
+  return body;
 }
 
 }  // namespace zorvek::test

@@ -11,6 +11,7 @@
 #include "common/platform/File.h"
 #include "service/QuarantineStore.h"
 #include "setup/SetupLog.h"
+#include "service/net/LiveUpdate.h"
 #include "tests/helper/HelperContent.h"
 
 namespace {
@@ -82,6 +83,21 @@ int zorvekMain(std::vector<std::wstring> args) {
         store.add(file, test::helperDigest(i), "Test.Threat", "SIG.MATCH", ThreatLevel::High);
       }
     }
+  }
+  if (command == L"live-update" && args.size() == 4) {
+    // live-update <live database> <rounds>: alternates between the two test feeds.
+    const std::string feeds[] = {test::helperLiveFeed(0), test::helperLiveFeed(1)};
+    for (unsigned long i = 0, n = count(args[3]); n == 0 || i < n; ++i) {
+      svc::LiveUpdateOptions options;
+      options.livePath = path;
+      options.unixSeconds = [] { return uint64_t(1740789000); };
+      options.fetch = [&](const std::string&, std::string* body, std::string*) {
+        *body = feeds[i % 2];
+        return true;
+      };
+      if (!svc::fetchLiveSignatures("http://helper.test", nullptr, nullptr, options)) return 1;
+    }
+    return 0;
   }
   if (command == L"crash" && args.size() == 3) {
     openCrashLog(path);

@@ -361,6 +361,60 @@ void AppendFile::close() {
   handle_ = kInvalid;
 }
 
+OutputFile::~OutputFile() { discard(); }
+
+bool OutputFile::create(const std::wstring& path, std::string* error) {
+  discard();
+  const std::string native = toUtf8(path);
+  ::unlink(native.c_str());
+  const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (error) *error = errnoText("cannot create");
+    return false;
+  }
+  handle_ = fd;
+  path_ = path;
+  failure_ = 0;
+  return true;
+}
+
+bool OutputFile::write(const void* data, size_t size) {
+  if (!isOpen() || failure_ != 0) return false;
+  if (writeAll(static_cast<int>(handle_), static_cast<const char*>(data), size)) return true;
+  failure_ = static_cast<unsigned long>(errno != 0 ? errno : EIO);
+  return false;
+}
+
+bool OutputFile::finish(std::string* error) {
+  if (!isOpen()) {
+    if (error) *error = "write failed: the file is not open";
+    return false;
+  }
+  const int fd = static_cast<int>(handle_);
+  handle_ = kInvalid;
+  int code = static_cast<int>(failure_);
+  if (code == 0 && ::fsync(fd) != 0) code = errno;
+  if (::close(fd) != 0 && code == 0) code = errno;
+  if (code != 0) {
+    failure_ = static_cast<unsigned long>(code);
+    if (error) *error = std::string("write failed: ") + std::strerror(code);
+    return false;
+  }
+  path_.clear();
+  return true;
+}
+
+void OutputFile::discard() {
+  if (isOpen()) ::close(static_cast<int>(handle_));
+  handle_ = kInvalid;
+  if (!path_.empty()) ::unlink(toUtf8(path_).c_str());
+  path_.clear();
+}
+
+bool replaceFile(const std::wstring& from, const std::wstring& to, unsigned long* systemError) {
+  return moveFile(from, to, systemError);
+}
+
 }  // namespace zorvek
 
 namespace zorvek {

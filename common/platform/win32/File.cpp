@@ -395,6 +395,65 @@ void AppendFile::close() {
   handle_ = kInvalid;
 }
 
+OutputFile::~OutputFile() { discard(); }
+
+bool OutputFile::create(const std::wstring& path, std::string* error) {
+  discard();
+  // DeleteFileW removes a link itself, never its target; CREATE_NEW then refuses anything that
+  // reappeared at the path.
+  DeleteFileW(path.c_str());
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    if (error) *error = win32Text("cannot create", GetLastError());
+    return false;
+  }
+  handle_ = reinterpret_cast<intptr_t>(h);
+  path_ = path;
+  failure_ = 0;
+  return true;
+}
+
+bool OutputFile::write(const void* data, size_t size) {
+  if (!isOpen() || failure_ != 0) return false;
+  if (writeAll(asHandle(handle_), static_cast<const char*>(data), size)) return true;
+  const DWORD code = GetLastError();
+  failure_ = code != 0 ? code : ERROR_WRITE_FAULT;
+  return false;
+}
+
+bool OutputFile::finish(std::string* error) {
+  if (!isOpen()) {
+    if (error) *error = "write failed: the file is not open";
+    return false;
+  }
+  HANDLE h = asHandle(handle_);
+  handle_ = kInvalid;
+  DWORD code = failure_;
+  if (code == 0 && !FlushFileBuffers(h)) code = GetLastError();
+  if (!CloseHandle(h) && code == 0) code = GetLastError();
+  if (code != 0) {
+    failure_ = code;
+    if (error) *error = win32Text("write failed", code);
+    return false;
+  }
+  path_.clear();
+  return true;
+}
+
+void OutputFile::discard() {
+  if (isOpen()) CloseHandle(asHandle(handle_));
+  handle_ = kInvalid;
+  if (!path_.empty()) DeleteFileW(path_.c_str());
+  path_.clear();
+}
+
+bool replaceFile(const std::wstring& from, const std::wstring& to, unsigned long* systemError) {
+  // A read-only target would refuse the move.
+  SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return moveFile(from, to, systemError);
+}
+
 }  // namespace zorvek
 
 namespace zorvek {

@@ -1,0 +1,44 @@
+#pragma once
+// The live signature update: hash feeds fetched over HTTP(S), merged into the live database
+// signatures.live.txt of the data folder, which the engine loads after its main database.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "service/net/LiveFeed.h"
+
+namespace zorvek::svc {
+
+// The three consecutive parts of the public SHA-256 list fetched when no update server is set.
+std::vector<std::string> builtInLiveFeeds();
+
+// data folder + "signatures.live.txt".
+std::wstring liveDatabasePath(const std::wstring& dataFolder);
+
+using HttpFetch = std::function<bool(const std::string& url, std::string* body, std::string* error)>;
+
+struct LiveUpdateOptions {
+  std::wstring livePath;                                   // the live database
+  std::vector<std::string> builtInFeeds = builtInLiveFeeds();
+  HttpFetch fetch;                                         // empty: httpGet
+  std::function<uint64_t()> unixSeconds;                   // empty: the system clock
+  size_t maxDigests = kMaxLiveDigests;                     // more distinct digests abort the run
+  // Asked between feeds and while writing; true ends the run with "live update cancelled" and
+  // leaves the live database as it was.
+  std::function<bool()> cancelled;
+  // Tests: asked before each write with the bytes written so far; false makes that write fail
+  // as a full disk would.
+  std::function<bool(uint64_t offset)> writeFault;
+};
+
+// Fetches the feeds (the update server's signature list when `server` is not empty, else the
+// built-in feeds), writes the live database to its ".tmp" beside it and moves that over the old
+// one; `count` receives the number of digests written. Runs one at a time in the process: a
+// second caller waits for the first, since both would write the same temporary file. Reloads
+// nothing and changes no setting.
+bool fetchLiveSignatures(const std::string& server, uint64_t* count, std::string* error,
+                         const LiveUpdateOptions& options);
+
+}  // namespace zorvek::svc
