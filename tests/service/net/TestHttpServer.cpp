@@ -58,8 +58,11 @@ void TestHttpServer::serve(Socket connection) {
   const size_t a = head.find(' '), b = head.find(' ', a + 1);
   const std::string target = a == std::string::npos ? "" : head.substr(a + 1, b - a - 1);
   const HttpReply reply = handler_(target);
-  if (reply.stall) {
+  const auto stall = [&] {
     while (!stopping_) waitReadable(connection, 20);
+  };
+  if (reply.stall) {
+    stall();
     closeSocket(connection);
     return;
   }
@@ -83,6 +86,7 @@ void TestHttpServer::serve(Socket connection) {
       at += n;
     }
   }
+  if (ok && send < length && reply.stallAtCut) stall();
   closeSocket(connection);
 }
 

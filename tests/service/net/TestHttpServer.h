@@ -26,6 +26,7 @@ struct HttpReply {
   std::string headers;          // extra header lines, each ending in CRLF
   bool stall = false;           // read the request, then send nothing
   uint64_t cutAfter = std::numeric_limits<uint64_t>::max();  // close after this many body bytes
+  bool stallAtCut = false;      // at cutAfter, go silent instead of closing
 };
 
 // Byte `i` of a generated body.

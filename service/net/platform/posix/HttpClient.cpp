@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -21,16 +22,36 @@ struct CurlDeleter {
 
 struct Transfer {
   CURL* curl = nullptr;
+  const HttpOptions* options = nullptr;
   std::string body;
   long status = 0;
   bool started = false;
   bool statusRefused = false;
   bool tooLarge = false;
+  bool cancelled = false;
+  bool timedOut = false;
+  curl_off_t lastDown = -1, lastUp = -1;
+  std::chrono::steady_clock::time_point lastMove = std::chrono::steady_clock::now();
 };
 
-int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  const auto& cancelled = *static_cast<const std::function<bool()>*>(user);
-  return cancelled() ? 1 : 0;
+// Called at least once a second while the transfer runs, moving or not. curl's own low-speed
+// limit averages over several seconds; this ends a silent transfer after the time-out itself.
+int onProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
+  Transfer& t = *static_cast<Transfer*>(user);
+  if (t.options->cancelled && t.options->cancelled()) {
+    t.cancelled = true;
+    return 1;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (down != t.lastDown || up != t.lastUp) {
+    t.lastDown = down;
+    t.lastUp = up;
+    t.lastMove = now;
+  } else if (now - t.lastMove > std::chrono::milliseconds(t.options->timeoutMs)) {
+    t.timedOut = true;
+    return 1;
+  }
+  return 0;
 }
 
 bool successStatus(long status) { return status >= 200 && status <= 299; }
@@ -92,17 +113,18 @@ bool httpGet(const std::string& url, std::string* body, std::string* error,
   CURL* c = curl.get();
   Transfer transfer;
   transfer.curl = c;
+  transfer.options = &options;
   char detail[CURL_ERROR_SIZE] = {};
-  const long stallSeconds = std::max<long>(1, static_cast<long>((options.timeoutMs + 999) / 1000));
   curl_easy_setopt(c, CURLOPT_CURLU, parsed.get());
   curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(c, CURLOPT_USERAGENT, kHttpUserAgent);
   // No signals from a worker thread (curl's resolver time-out would use SIGALRM).
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.timeoutMs));
-  // Send and receive: a transfer that moves nothing for the time-out ends.
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+  // Send and receive: a transfer that moves nothing for the time-out ends (onProgress).
+  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, onProgress);
+  curl_easy_setopt(c, CURLOPT_XFERINFODATA, &transfer);
+  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
   // Redirects as WinHTTP follows them: at most 10, and never from HTTPS down to HTTP.
   curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
@@ -111,11 +133,6 @@ bool httpGet(const std::string& url, std::string* body, std::string* error,
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, onBody);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, detail);
-  if (options.cancelled) {
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, onProgress);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &options.cancelled);
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-  }
 
   const CURLcode rc = curl_easy_perform(c);
   if (!transfer.started) curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &transfer.status);
@@ -123,7 +140,10 @@ bool httpGet(const std::string& url, std::string* body, std::string* error,
     return fail(error, "http status " + std::to_string(transfer.status));
   }
   if (transfer.tooLarge) return fail(error, "response too large");
-  if (rc == CURLE_ABORTED_BY_CALLBACK) return fail(error, "cancelled");
+  if (transfer.cancelled) return fail(error, "cancelled");
+  if (transfer.timedOut) {
+    return fail(error, "no data from the server for " + std::to_string(options.timeoutMs) + " ms");
+  }
   if (rc != CURLE_OK) {
     return fail(error, "curl error " + std::to_string(static_cast<int>(rc)) + ": " +
                            (detail[0] ? detail : curl_easy_strerror(rc)));

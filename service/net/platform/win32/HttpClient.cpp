@@ -1,5 +1,6 @@
 #include "service/net/HttpClient.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "common/platform/win32/Win.h"
@@ -116,6 +117,10 @@ bool httpGet(const std::string& url, std::string* body, std::string* error,
   Internet request(WinHttpOpenRequest(connection.get(), L"GET", target.c_str(), nullptr,
                                       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, secure));
   if (!request) return failStep(error, "WinHttpOpenRequest");
+  // The wait for the response head has a time-out of its own, 90 s by default and none at all
+  // under Wine: a server that accepts and then says nothing would hold the caller that long.
+  DWORD headWait = options.timeoutMs;
+  WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headWait, sizeof headWait);
 
   if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                           WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
@@ -133,8 +138,8 @@ bool httpGet(const std::string& url, std::string* body, std::string* error,
   const long long announced = announcedLength(request.get());
   std::string received;
   if (announced > 0) {
-    received.reserve(static_cast<size_t>(
-        announced < static_cast<long long>(kHttpMaxBody) ? announced : kHttpMaxBody));
+    received.reserve(static_cast<size_t>(std::min<unsigned long long>(
+        static_cast<unsigned long long>(announced), kHttpMaxBody)));
   }
   for (;;) {
     if (options.cancelled && options.cancelled()) return fail(error, "cancelled");
