@@ -17,6 +17,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "BenchUtil.h"
 #include "common/SignatureDatabase.h"
 #include "common/Text.h"
 #include "common/platform/File.h"
@@ -27,26 +28,15 @@
 #include "service/net/LiveUpdate.h"
 
 using namespace zorvek;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
+using bench::seconds;
+using bench::splitmix;
 namespace fs = std::filesystem;
 
 namespace {
 
-uint64_t splitmix(uint64_t& s) {
-  uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
-}
-
-std::string digest(uint64_t i) {
-  uint64_t s = 0x5EED00000000ull + i;
-  char buf[65];
-  std::snprintf(buf, sizeof buf, "%016llx%016llx%016llx%016llx", (unsigned long long)splitmix(s),
-                (unsigned long long)splitmix(s), (unsigned long long)splitmix(s),
-                (unsigned long long)splitmix(s));
-  return buf;
-}
+std::string digest(uint64_t i) { return bench::randomDigest(0x5EED, i); }
 
 struct FeedStats {
   uint64_t lines = 0, bytes = 0;
@@ -92,14 +82,6 @@ FeedStats writeFeeds(const fs::path& folder, uint64_t n) {
   return stats;
 }
 
-double seconds(Clock::time_point a, Clock::time_point b) {
-  return std::chrono::duration<double>(b - a).count();
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 std::wstring sourceScript() {
   return toWide(ZORVEK_SOURCE_DIR) + pathSeparator() + L"scripts" + pathSeparator() + L"update_server.py";

@@ -17,30 +17,21 @@
 #include <unordered_map>
 #include <vector>
 
+#include "BenchUtil.h"
 #include "common/SignatureDatabase.h"
 #include "common/Text.h"
 #include "common/platform/Memory.h"
 
 using namespace zorvek;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
+using bench::seconds;
+using bench::splitmix;
 
 namespace {
 
-uint64_t splitmix(uint64_t& s) {
-  uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
-}
-
 // Digest i of the stream `seed`: the file holds seed 1, misses come from seed 2.
-std::string digest(uint64_t seed, uint64_t i) {
-  uint64_t s = seed * 0x100000000ull + i;
-  char buf[65];
-  std::snprintf(buf, sizeof buf, "%016llx%016llx%016llx%016llx", (unsigned long long)splitmix(s),
-                (unsigned long long)splitmix(s), (unsigned long long)splitmix(s), (unsigned long long)splitmix(s));
-  return buf;
-}
+std::string digest(uint64_t seed, uint64_t i) { return bench::randomDigest(seed, i); }
 
 void generate(const std::filesystem::path& path, uint64_t n, bool named) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
@@ -57,7 +48,6 @@ void generate(const std::filesystem::path& path, uint64_t n, bool named) {
   f.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
 }
 
-double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
 // The obvious implementation: the whole file in memory, a temporary map per load merged into
 // the main map, std::string keys and fields.
@@ -118,10 +108,6 @@ struct Figures {
 
 constexpr int kRounds = 3;
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 template <typename Lookup>
 void timeLookups(Figures& fig, uint64_t n, Lookup&& lookup) {
