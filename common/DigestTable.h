@@ -71,6 +71,29 @@ class DigestTable {
     pending_.push_back(r);
   }
 
+  // Puts a digest the built table does not hold into its place at once, shifting the rows between
+  // there and the next empty slot by one: adding a few digests to a large table costs a few
+  // moves instead of a rebuild. False when no empty slot follows before the end (the caller then
+  // appends and rebuilds).
+  bool insertBuilt(const uint8_t* key, uint32_t rec) {
+    if (slots_.size() == 0) return false;
+    const uint64_t h = hashOf(key);
+    const uint64_t home = reduce(h);
+    // After every row of an earlier or the same home: the order by home is what find relies on.
+    uint64_t at = home;
+    while (at < slots_.size() && slots_[at].tag != 0 && homeOf(slots_[at].key) <= home) ++at;
+    uint64_t gap = at;
+    while (gap < slots_.size() && slots_[gap].tag != 0) ++gap;
+    if (gap >= slots_.size()) return false;
+    std::memmove(&slots_[at + 1], &slots_[at], static_cast<size_t>(gap - at) * sizeof(DigestRow<N>));
+    std::memcpy(slots_[at].key, key, N);
+    slots_[at].tag = rec + 1;
+    const uint64_t g = filterHash(h);
+    filter_[filterWord(g)] |= filterBits(g);
+    ++size_;
+    return true;
+  }
+
   // Takes another table's waiting rows to follow this one's, their record ids translated by
   // `recMap` (none: the same ids). They are kept apart rather than copied: copying means
   // touching as much fresh memory again.

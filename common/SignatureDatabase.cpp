@@ -187,18 +187,27 @@ class Parser {
   bool sawGenerated_ = false;
 };
 
+// Fewer new digests than this share of the table's are put in place rather than rebuilt for.
+constexpr size_t kInsertInPlaceShare = 16;
+
+// Adds the digests of `from` to `into`; where both hold a digest, `fromIsLater` says which one's
+// record the merge rules weigh as the newcomer. Either way the result is the same as merging the
+// later file into the earlier, so the larger table can always be the one that is kept.
 template <size_t N>
 void mergeTable(DigestTable<N>& into, RecordPool& intoRecords, const DigestTable<N>& from,
-                const RecordPool& fromRecords, std::vector<uint32_t>& recMap) {
+                const RecordPool& fromRecords, std::vector<uint32_t>& recMap, bool fromIsLater) {
   auto translate = [&](uint32_t id) {
     if (recMap[id] == UINT32_MAX) recMap[id] = intoRecords.intern(fromRecords[id]);
     return recMap[id];
   };
+  const bool inPlace = from.size() * kInsertInPlaceShare <= into.size();
   from.forEach([&](const DigestRow<N>& row) {
     const uint32_t rec = row.tag - 1;
     if (DigestRow<N>* old = into.find(row.key)) {
-      if (shouldReplace(intoRecords[old->tag - 1], fromRecords[rec])) old->tag = translate(rec) + 1;
-    } else {
+      const bool replace = fromIsLater ? shouldReplace(intoRecords[old->tag - 1], fromRecords[rec])
+                                       : !shouldReplace(fromRecords[rec], intoRecords[old->tag - 1]);
+      if (replace) old->tag = translate(rec) + 1;
+    } else if (!inPlace || !into.insertBuilt(row.key, translate(rec))) {
       into.append(row.key, translate(rec));
     }
   });
@@ -210,11 +219,19 @@ void mergeInto(SignatureDatabase::State& st, Parser& parser, const std::string& 
   std::lock_guard<std::mutex> lock(st.mutex);
   if (st.tables.size() == 0) {
     st.tables = std::move(parsed);
+  } else if (parsed.size() > st.tables.size()) {
+    // A large file merged after a small one (the live database after the main one): the small
+    // one goes into the large one's tables, which are then kept.
+    std::vector<uint32_t> recMap(st.tables.records.size(), UINT32_MAX);
+    mergeTable(parsed.md5, parsed.records, st.tables.md5, st.tables.records, recMap, false);
+    mergeTable(parsed.sha1, parsed.records, st.tables.sha1, st.tables.records, recMap, false);
+    mergeTable(parsed.sha256, parsed.records, st.tables.sha256, st.tables.records, recMap, false);
+    st.tables = std::move(parsed);
   } else {
     std::vector<uint32_t> recMap(parsed.records.size(), UINT32_MAX);
-    mergeTable(st.tables.md5, st.tables.records, parsed.md5, parsed.records, recMap);
-    mergeTable(st.tables.sha1, st.tables.records, parsed.sha1, parsed.records, recMap);
-    mergeTable(st.tables.sha256, st.tables.records, parsed.sha256, parsed.records, recMap);
+    mergeTable(st.tables.md5, st.tables.records, parsed.md5, parsed.records, recMap, true);
+    mergeTable(st.tables.sha1, st.tables.records, parsed.sha1, parsed.records, recMap, true);
+    mergeTable(st.tables.sha256, st.tables.records, parsed.sha256, parsed.records, recMap, true);
   }
   st.count = st.tables.size();
   if (!parser.version().empty()) st.version = parser.version();

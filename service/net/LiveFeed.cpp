@@ -36,6 +36,16 @@ bool operator==(const Sha256Digest& a, const Sha256Digest& b) {
 }
 
 bool parseFeedLine(std::string_view line, Sha256Digest& digest) {
+  // Nearly every line of a feed is a digest alone or with a name after a blank: decided without
+  // trimming. A line that starts with a blank, or whose 65th character is CR or LF, takes the
+  // general path below.
+  if (line.size() >= 64 && !isBlank(line[0]) && line[0] != '#') {
+    if (line.size() == 64 || line[64] == ' ' || line[64] == '\t') {
+      return sigdb::decodeDigest(line.substr(0, 64), digest.bytes);
+    }
+    // The first token runs past 64 characters unless only blanks follow.
+    if (line[64] != '\r' && line[64] != '\n') return false;
+  }
   while (!line.empty() && isBlank(line.front())) line.remove_prefix(1);
   while (!line.empty() && isBlank(line.back())) line.remove_suffix(1);
   if (line.empty() || line.front() == '#') return false;
@@ -61,9 +71,48 @@ size_t LiveDigestSet::addFeed(std::string_view body) {
   return read;
 }
 
+namespace {
+
+// In-place most-significant-byte radix sort ("American flag"): digests from feeds are spread
+// evenly over their first bytes, so two passes leave buckets of a few dozen for a plain sort,
+// where a comparison sort of millions would compare and move each digest some twenty times.
+void radixSort(Sha256Digest* first, Sha256Digest* last, size_t byte) {
+  constexpr ptrdiff_t kSmall = 48;
+  if (last - first <= kSmall || byte == 32) {
+    std::sort(first, last);
+    return;
+  }
+  size_t count[256] = {};
+  for (const Sha256Digest* d = first; d != last; ++d) ++count[d->bytes[byte]];
+  Sha256Digest* next[256];
+  Sha256Digest* end[256];
+  Sha256Digest* at = first;
+  for (size_t b = 0; b < 256; ++b) {
+    next[b] = at;
+    at += count[b];
+    end[b] = at;
+  }
+  for (size_t b = 0; b < 256; ++b) {
+    while (next[b] != end[b]) {
+      Sha256Digest moving = *next[b];
+      for (uint8_t home = moving.bytes[byte]; home != b; home = moving.bytes[byte]) {
+        std::swap(moving, *next[home]++);
+      }
+      *next[b]++ = moving;
+    }
+  }
+  Sha256Digest* from = first;
+  for (size_t b = 0; b < 256; ++b) {
+    radixSort(from, end[b], byte + 1);
+    from = end[b];
+  }
+}
+
+}  // namespace
+
 size_t LiveDigestSet::settle() {
   const auto middle = digests_.begin() + static_cast<std::ptrdiff_t>(settled_);
-  std::sort(middle, digests_.end());
+  radixSort(digests_.data() + settled_, digests_.data() + digests_.size(), 0);
   std::inplace_merge(digests_.begin(), middle, digests_.end());
   digests_.erase(std::unique(digests_.begin(), digests_.end()), digests_.end());
   settled_ = digests_.size();

@@ -158,13 +158,26 @@ TEST(SignatureDatabaseTest, LaterTextsReplaceOnlyByTheMergeRules) {
       {"generic never replaces generic", kSha256 + ":x:F:low:Win.Trojan.Generic:r", kSha256 + ":x:G:high:Win.Trojan.Generic:s",
        "Win.Trojan.Generic"},
   };
+  // Padding makes either text the larger one: the smaller table is merged into the larger.
+  std::string padding;
+  for (int i = 0; i < 300; ++i) {
+    char digest[65];
+    std::snprintf(digest, sizeof digest, "%064x", i + 1);
+    padding += std::string(digest) + ":Pad\n";
+  }
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    SignatureDatabase db;
-    db.parse(c.first + "\n", "a");
-    db.parse(c.second + "\n" + kSha1 + "\n", "b");
-    EXPECT_EQ(db.info().count, 2u);
-    EXPECT_EQ(find(db, kSha256).name, c.expectName);
+    for (int larger = 0; larger < 3; ++larger) {
+      SCOPED_TRACE(std::string(c.what) + (larger == 1 ? ", first larger" : larger == 2 ? ", second larger" : ""));
+      SignatureDatabase db;
+      db.parse(c.first + "\n" + (larger == 1 ? padding : ""), "a");
+      db.parse(c.second + "\n" + kSha1 + "\n" + (larger == 2 ? padding : ""), "b");
+      EXPECT_EQ(db.info().count, larger ? 302u : 2u);
+      EXPECT_EQ(find(db, kSha256).name, c.expectName);
+      EXPECT_EQ(find(db, kSha1).name, kGenericSignatureName);
+      if (larger) {
+        EXPECT_EQ(find(db, std::string(63, '0') + "1").name, "Pad");
+      }
+    }
   }
   // The replacing entry brings all its fields, level included.
   SignatureDatabase db;

@@ -65,6 +65,8 @@ TEST(LiveFeedTest, ParsesOneLine) {
       {d + "\tname", true},
       {d + "\r", true},
       {"\t" + d + "  \r\n", true},
+      {d + "\r \t", true},
+      {d + "\rX", false},                   // the token runs on past the CR
       {d.substr(1), false},                 // 63 characters
       {d + "0", false},                     // 65
       {d.substr(0, 63) + "g", false},       // not hex
