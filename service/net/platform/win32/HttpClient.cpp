@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "common/platform/win32/Handle.h"
 #include "common/platform/win32/Win.h"
 // After Win.h: winhttp.h needs the types windows.h declares.
 #include <winhttp.h>
@@ -10,21 +11,13 @@
 namespace zorvek::svc {
 namespace {
 
-// Owns one WinHTTP handle (root, connection or request).
-class Internet {
- public:
-  explicit Internet(HINTERNET h) : h_(h) {}
-  Internet(const Internet&) = delete;
-  Internet& operator=(const Internet&) = delete;
-  ~Internet() {
-    if (h_) WinHttpCloseHandle(h_);
-  }
-  HINTERNET get() const { return h_; }
-  explicit operator bool() const { return h_ != nullptr; }
-
- private:
-  HINTERNET h_;
+// Root, connection and request handles alike.
+struct InternetTraits {
+  using Handle = HINTERNET;
+  static Handle invalid() { return nullptr; }
+  static void close(Handle h) { WinHttpCloseHandle(h); }
 };
+using Internet = UniqueHandle<InternetTraits>;
 
 bool fail(std::string* error, std::string text) {
   if (error) *error = std::move(text);
