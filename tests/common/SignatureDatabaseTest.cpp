@@ -188,6 +188,32 @@ TEST(SignatureDatabaseTest, LaterTextsReplaceOnlyByTheMergeRules) {
   EXPECT_EQ(m.reference, "ref");
 }
 
+TEST(SignatureDatabaseTest, MergingSmallAndLargeTextsKeepsEveryDigest) {
+  auto digest = [](int n) {
+    const auto i = static_cast<unsigned>(n);
+    char text[65];
+    std::snprintf(text, sizeof text, "%016x%016x%016x%016x", i * 2654435761u, i, i * 40503u, ~i);
+    return std::string(text);
+  };
+  std::string large, small;
+  for (int i = 0; i < 5000; ++i) large += digest(i) + "\n";
+  for (int i = 5000; i < 5040; ++i) small += digest(i) + ":New\n";
+  small += digest(7) + ":Named\n";  // already held: the merge rules decide
+  for (int order = 0; order < 2; ++order) {
+    SCOPED_TRACE(order == 0 ? "small after large" : "large after small");
+    SignatureDatabase db;
+    db.parse(order == 0 ? large : small, "");
+    db.parse(order == 0 ? small : large, "");
+    EXPECT_EQ(db.info().count, 5040u);
+    for (int i = 0; i < 5040; ++i) {
+      ASSERT_TRUE(db.lookup("", "", digest(i))) << i;
+    }
+    EXPECT_EQ(find(db, digest(7)).name, "Named");
+    EXPECT_EQ(find(db, digest(5001)).name, "New");
+    for (int i = 5040; i < 6000; ++i) EXPECT_FALSE(db.lookup("", "", digest(i))) << i;
+  }
+}
+
 TEST(SignatureDatabaseTest, LookupOrderAndEmptiedMatch) {
   SignatureDatabase db;
   SignatureMatch m;
