@@ -43,6 +43,8 @@ class LiveUpdateAccess {
   virtual bool recordLiveUpdate(std::string* error) = 0;
   // The engine's wall clock (milliseconds since 1970 UTC): virtual time in tests.
   virtual uint64_t unixMs() = 0;
+  // True once the engine stops: a run in progress gives up rather than hold up the stop.
+  virtual bool stopping() const = 0;
 
  protected:
   ~LiveUpdateAccess() = default;

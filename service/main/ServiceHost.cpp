@@ -17,6 +17,7 @@
 #include "service/main/Dispatcher.h"
 #include "service/main/HostPlatform.h"
 #include "service/realtime/RealTimeProtection.h"
+#include "service/net/LiveUpdate.h"
 
 namespace zorvek::svc {
 
@@ -49,6 +50,9 @@ void print(const std::string& utf8) { host::printLine(toWide(utf8)); }
 std::unique_ptr<ScanWorker> startProgramEngine(std::shared_ptr<RealTimeProtection>& realTime,
                                                std::string* error) {
   EngineOptions options;
+  options.hooks.liveUpdate = [](LiveUpdateAccess& engine, std::string* why) {
+    return updateSignaturesNow(engine, why);
+  };
   RealTimeOptions realTimeOptions;
   realTimeOptions.watcher.folders = watchedFoldersFromEnvironment();
   realTime = RealTimeProtection::install(options.hooks, std::move(realTimeOptions));
@@ -57,6 +61,7 @@ std::unique_ptr<ScanWorker> startProgramEngine(std::shared_ptr<RealTimeProtectio
 
 DispatcherOptions dispatcherOptions(std::shared_ptr<RealTimeProtection> realTime) {
   DispatcherOptions options;
+  options.liveUpdate = true;
   options.minifilterRegistered = [realTime] {
     return realTime->minifilterConnected() || host::minifilterRegistered();
   };

@@ -2,9 +2,11 @@
 
 #include <mutex>
 
+#include "common/Logger.h"
 #include "common/Text.h"
 #include "common/platform/File.h"
 #include "common/platform/System.h"
+#include "service/engine/EngineAccess.h"
 #include "service/net/HttpClient.h"
 #include "service/net/UpdateServer.h"
 
@@ -93,6 +95,29 @@ bool fetchLiveSignatures(const std::string& server, uint64_t* count, std::string
     return fail(error, "cannot replace live database, win32=" + std::to_string(code));
   }
   if (count) *count = digests.size();
+  return true;
+}
+
+bool updateSignaturesNow(LiveUpdateAccess& engine, std::string* error, LiveUpdateOptions options) {
+  const ServiceConfig config = engine.snapshotConfig();
+  options.livePath = engine.liveDatabasePath();
+  options.unixSeconds = [&engine] { return engine.unixMs() / 1000; };
+  options.cancelled = [&engine] { return engine.stopping(); };
+  uint64_t count = 0;
+  std::string failure;
+  if (!fetchLiveSignatures(config.updateServer, &count, &failure, options)) {
+    return fail(error, failure);
+  }
+  std::string reloadError;
+  if (!engine.reloadSignatures(&reloadError)) {
+    logWarning("live db fetched but reload failed: " + reloadError);
+  }
+  std::string saveError;
+  if (!engine.recordLiveUpdate(&saveError)) {
+    logWarning("live update: cannot save settings: " + saveError);
+  }
+  logInfo("live signatures updated: " + std::to_string(count) + " hashes");
+  if (error) error->clear();
   return true;
 }
 

@@ -41,4 +41,14 @@ struct LiveUpdateOptions {
 bool fetchLiveSignatures(const std::string& server, uint64_t* count, std::string* error,
                          const LiveUpdateOptions& options);
 
+class LiveUpdateAccess;
+
+// One update of the engine (the periodic timer and the on-demand request both run this): fetches
+// with the engine's UpdateServer into its live database, reloads the engine's signatures (a
+// failed reload is logged and the update still counts), records LastLiveUpdateUtc and logs the
+// count. The live path, the clock and the cancel come from the engine; the rest of `options`
+// (feeds, fetch) stays as given.
+bool updateSignaturesNow(LiveUpdateAccess& engine, std::string* error,
+                         LiveUpdateOptions options = {});
+
 }  // namespace zorvek::svc

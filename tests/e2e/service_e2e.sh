@@ -63,8 +63,6 @@ contains "config get" "ScheduledHour=5"
 contains "config get" "ScanArchives=1"
 expect 2 "config bad key" -- "$ctl" config set NoSuchKey=1
 expect 0 reload -- "$ctl" reload
-expect 1 "update live" -- "$ctl" update live
-contains "update live" "not built yet"
 fw_unavailable="брандмауэр недоступен: в этой системе нет брандмауэра Windows"
 expect 0 firewall -- "$ctl" firewall status
 contains firewall "$fw_unavailable"

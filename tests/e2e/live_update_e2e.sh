@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# The live update end to end: the reference update server on 127.0.0.1 serves a digest only it
+# knows; the service fetches it on `zorvekctl update live`, the next scan finds the file, a
+# failing server shows in the status, and a restarted service still finds the file from its live
+# database, also when the server's certificate is refused. Natively, or under Wine with the build
+# tree's wine-run.
+# Usage: live_update_e2e.sh BIN_DIR [WINE_RUN]
+set -uo pipefail
+bin=$(cd "$1" && pwd)
+run=${2:-}
+script_dir=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+chmod 755 "$work"
+if [ -n "$run" ]; then
+  exe=.exe
+  native() { local p=${1//\//\\}; echo "Z:$p"; }
+  export ZORVEK_PIPE='\\.\pipe\ZorvekLiveE2E-'$$
+else
+  exe=
+  native() { echo "$1"; }
+  export ZORVEK_PIPE=$work/svc.sock
+fi
+ZORVEK_DATA_DIR=$(native "$work/data")
+export ZORVEK_DATA_DIR
+pid= server=
+cleanup() {
+  [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null
+  [ -n "$server" ] && kill "$server" 2>/dev/null
+  [ -n "${tls:-}" ] && kill "$tls" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+ctl() { ${run:+"$run"} "$bin/zorvekctl$exe" "$@"; }
+# expect CODE DESCRIPTION -- zorvekctl arguments...: keeps the output in $out.
+expect() {
+  local want=$1 what=$2
+  shift 3
+  out=$(ctl "$@" 2>&1)
+  local got=$?
+  [ "$got" = "$want" ] || fail "$what: exit $got, want $want: $out"
+}
+contains() { grep -qF -- "$2" <<<"$out" || fail "$1: no '$2' in: $out"; }
+lacks() { grep -qF -- "$2" <<<"$out" && fail "$1: unexpected '$2' in: $out"; }
+
+# start_server FOLDER PORTFILE [--tls CERT KEY]: prints the pid.
+start_server() {
+  local folder=$1 portfile=$2
+  shift 2
+  python3 "$script_dir/../../scripts/update_server.py" "$folder" --port 0 --port-file "$portfile" \
+    --quiet "$@" >/dev/null &
+  echo $!
+}
+wait_port() {
+  for _ in $(seq 200); do [ -s "$1" ] && { head -n1 "$1"; return 0; }; sleep 0.05; done
+  return 1
+}
+start_service() {
+  ${run:+"$run"} "$bin/ZorvekService$exe" --console >"$work/console.txt" 2>&1 &
+  pid=$!
+  for _ in $(seq 200); do
+    ctl status >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  fail "service did not answer: $(cat "$work/console.txt")"
+  return 1
+}
+stop_service() {
+  ctl shutdown >/dev/null 2>&1 || kill -INT "$pid"
+  wait "$pid"
+  pid=
+}
+settings() {
+  mkdir -p "$work/data"
+  # LiveUpdates=0: only the requests below fetch, never the timer.
+  printf 'UpdateServer=%s\nLiveUpdates=0\n' "$1" >"$work/data/settings.ini"
+}
+wait_update() {
+  for _ in $(seq 300); do
+    out=$(ctl --json status 2>&1)
+    grep -qF '"liveUpdateRunning":false' <<<"$out" && return 0
+    sleep 0.1
+  done
+  fail "the live update did not finish: $out"
+}
+
+# A file that no shipped signature knows, and a feed that names it.
+mkdir -p "$work/site" "$work/files"
+printf 'a sample only the update server knows, %s\n' "$$" >"$work/files/sample.exe"
+digest=$(sha256sum "$work/files/sample.exe" | cut -d' ' -f1)
+{
+  echo "# feed of the e2e test"
+  echo "  ${digest^^} Win.Test.LiveOnly"
+  echo "not a digest"
+  sha256sum /dev/null | cut -d' ' -f1
+} >"$work/site/signatures.txt"
+sample=$(native "$work/files/sample.exe")
+
+server=$(start_server "$work/site" "$work/port")
+port=$(wait_port "$work/port") || { fail "update server did not start"; exit 1; }
+settings "http://127.0.0.1:$port//"
+start_service || exit 1
+
+expect 0 "scan before" -- scan --wait "$sample"
+expect 0 "detections before" -- --json detections
+lacks "detections before" "sample.exe"
+
+expect 0 "update live" -- update live
+wait_update
+contains "status after update" '"liveUpdateError":""'
+grep -q '"lastLiveUpdateUtc":0,' <<<"$out" && fail "LastLiveUpdateUtc not recorded: $out"
+head -n 2 "$work/data/signatures.live.txt" | tr -d '\r' >"$work/head.txt"
+[ "$(cat "$work/head.txt")" = "$(printf '%s\n%s' '# ZORVEK live signature database (auto-updated, do not edit)' 'ZORVEKDB/1')" ] ||
+  fail "live database header: $(cat "$work/head.txt")"
+grep -qx "SIZE 2" "$work/data/signatures.live.txt" || fail "live database SIZE"
+expect 0 "scan after" -- scan --wait "$sample"
+expect 0 "detections after" -- --json detections
+contains "detections after" "sample.exe"
+contains "detections after" "Win.Trojan.Generic"
+
+# The server goes away: the error shows in the status, the database stays.
+kill -KILL "$server"
+for _ in $(seq 100); do kill -0 "$server" 2>/dev/null || break; sleep 0.02; done
+server=
+expect 0 "update live, server gone" -- update live
+wait_update
+grep -qF '"liveUpdateError":""' <<<"$out" && fail "no error for a server that is gone: $out"
+contains "status after failure" '"liveUpdateError":"'
+grep -qx "SIZE 2" "$work/data/signatures.live.txt" || fail "a failed update changed the live database"
+stop_service
+
+# The next start loads the live database; over HTTPS a certificate nobody vouches for is refused.
+if openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" \
+     -days 2 -subj /CN=127.0.0.1 -batch >/dev/null 2>&1; then
+  tls=$(start_server "$work/site" "$work/tlsport" --tls "$work/cert.pem" "$work/key.pem")
+  tlsport=$(wait_port "$work/tlsport") || fail "TLS update server did not start"
+  settings "https://127.0.0.1:$tlsport"
+else
+  echo "note: no openssl, the certificate refusal is not exercised"
+  settings "http://127.0.0.1:1"
+fi
+start_service || exit 1
+expect 0 "scan after restart" -- scan --wait "$sample"
+expect 0 "detections after restart" -- --json detections
+contains "detections after restart" "sample.exe"
+expect 0 "update live, untrusted certificate" -- update live
+wait_update
+grep -qF '"liveUpdateError":""' <<<"$out" && fail "an untrusted certificate was accepted: $out"
+grep -qx "SIZE 2" "$work/data/signatures.live.txt" || fail "a refused update changed the live database"
+stop_service
+grep -q "\[INF\] live signatures updated: 2 hashes" "$work/data/zorvek.log" || fail "no update line in the log"
+
+[ "$failures" = 0 ] && echo "live update e2e: all passed"
+exit $((failures > 0))
