@@ -32,10 +32,6 @@ std::vector<std::string> builtInLiveFeeds() {
   return {base + "1.txt", base + "2.txt", base + "3.txt"};
 }
 
-std::wstring liveDatabasePath(const std::wstring& dataFolder) {
-  return dataFolder + pathSeparator() + L"signatures.live.txt";
-}
-
 bool fetchLiveSignatures(const std::string& server, uint64_t* count, std::string* error,
                          const LiveUpdateOptions& options) {
   if (error) error->clear();

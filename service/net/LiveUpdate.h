@@ -14,9 +14,6 @@ namespace zorvek::svc {
 // The three consecutive parts of the public SHA-256 list fetched when no update server is set.
 std::vector<std::string> builtInLiveFeeds();
 
-// data folder + "signatures.live.txt".
-std::wstring liveDatabasePath(const std::wstring& dataFolder);
-
 using HttpFetch = std::function<bool(const std::string& url, std::string* body, std::string* error)>;
 
 struct LiveUpdateOptions {
