@@ -10,7 +10,6 @@
 #include "common/entry/ProgramEntry.h"
 #include "common/platform/File.h"
 #include "service/QuarantineStore.h"
-#include "service/ServiceConfig.h"
 #include "service/net/LiveUpdate.h"
 #include "setup/SetupLog.h"
 #include "tests/helper/HelperContent.h"
