@@ -13,6 +13,9 @@ inline constexpr Socket kNoSocket = -1;
 Socket listenLoopback(uint16_t* port);
 // True when the socket is readable (or a connection waits) within `ms`.
 bool waitReadable(Socket s, int ms);
+// A send to a client that reads nothing fails after this long.
+inline constexpr int kSendTimeoutMs = 10000;
+// Accepted connections get the send time-out.
 Socket acceptConnection(Socket listener);
 // Bytes received, 0 when the peer closed, -1 on an error.
 long long receiveSome(Socket s, char* buffer, size_t size);

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,7 +34,11 @@ bool waitReadable(Socket s, int ms) {
 
 Socket acceptConnection(Socket listener) {
   const int c = ::accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
-  return c < 0 ? kNoSocket : c;
+  if (c < 0) return kNoSocket;
+  // A client that stops reading without closing must not hold the server's destructor for ever.
+  const timeval timeout{kSendTimeoutMs / 1000, 0};
+  ::setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  return c;
 }
 
 long long receiveSome(Socket s, char* buffer, size_t size) {

@@ -40,7 +40,12 @@ bool waitReadable(Socket s, int ms) {
 
 Socket acceptConnection(Socket listener) {
   const SOCKET c = ::accept(asSocket(listener), nullptr, nullptr);
-  return c == INVALID_SOCKET ? kNoSocket : static_cast<Socket>(c);
+  if (c == INVALID_SOCKET) return kNoSocket;
+  // A client that stops reading without closing (Wine's WinHTTP after a cancelled call) must
+  // not hold the server's destructor for ever.
+  const DWORD timeoutMs = kSendTimeoutMs;
+  setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
+  return static_cast<Socket>(c);
 }
 
 long long receiveSome(Socket s, char* buffer, size_t size) {
