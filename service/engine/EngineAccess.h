@@ -58,6 +58,8 @@ class SelfUpdateAccess {
   virtual const std::wstring& dataFolder() const = 0;
   // The installer the status reply offers the user ("" when there is none).
   virtual void setDownloadedInstaller(const std::wstring& path) = 0;
+  // True once the engine stops: a download in progress gives up.
+  virtual bool stopping() const = 0;
 
  protected:
   ~SelfUpdateAccess() = default;
@@ -67,6 +69,8 @@ class SelfUpdateAccess {
 class WebShieldAccess {
  public:
   virtual ServiceConfig snapshotConfig() const = 0;
+  // True once the engine stops: a download in progress gives up.
+  virtual bool stopping() const = 0;
 
  protected:
   ~WebShieldAccess() = default;

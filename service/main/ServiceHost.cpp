@@ -18,6 +18,7 @@
 #include "service/main/HostPlatform.h"
 #include "service/realtime/RealTimeProtection.h"
 #include "service/net/LiveUpdate.h"
+#include "service/net/WebShield.h"
 
 namespace zorvek::svc {
 
@@ -53,6 +54,7 @@ std::unique_ptr<ScanWorker> startProgramEngine(std::shared_ptr<RealTimeProtectio
   options.hooks.liveUpdate = [](LiveUpdateAccess& engine, std::string* why) {
     return updateSignaturesNow(engine, why);
   };
+  options.hooks.webShield = [](WebShieldAccess& engine) { runWebShield(engine); };
   RealTimeOptions realTimeOptions;
   realTimeOptions.watcher.folders = watchedFoldersFromEnvironment();
   realTime = RealTimeProtection::install(options.hooks, std::move(realTimeOptions));

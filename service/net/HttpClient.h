@@ -29,4 +29,7 @@ struct HttpOptions {
 bool httpGet(const std::string& url, std::string* body, std::string* error,
              const HttpOptions& options = {});
 
+// httpGet's shape, for callers that let tests answer in its place.
+using HttpFetch = std::function<bool(const std::string& url, std::string* body, std::string* error)>;
+
 }  // namespace zorvek::svc

@@ -7,14 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "service/net/HttpClient.h"
 #include "service/net/LiveFeed.h"
 
 namespace zorvek::svc {
 
 // The three consecutive parts of the public SHA-256 list fetched when no update server is set.
 std::vector<std::string> builtInLiveFeeds();
-
-using HttpFetch = std::function<bool(const std::string& url, std::string* body, std::string* error)>;
 
 struct LiveUpdateOptions {
   std::wstring livePath;                                   // the live database

@@ -2,7 +2,9 @@
 # The live update end to end: the reference update server on 127.0.0.1 serves a digest only it
 # knows; the service fetches it on `zorvekctl update live`, the next scan finds the file, a
 # failing server shows in the status, and a restarted service still finds the file from its live
-# database, also when the server's certificate is refused. Natively, or under Wine with the build
+# database, also when the server's certificate is refused. The web shield of the same service
+# writes the server's block list into a scratch hosts file about 30 s after the start and takes it
+# out again when switched off, keeping the user's lines. Natively, or under Wine with the build
 # tree's wine-run.
 # Usage: live_update_e2e.sh BIN_DIR [WINE_RUN]
 set -uo pipefail
@@ -21,7 +23,8 @@ else
   export ZORVEK_PIPE=$work/svc.sock
 fi
 ZORVEK_DATA_DIR=$(native "$work/data")
-export ZORVEK_DATA_DIR
+ZORVEK_HOSTS=$(native "$work/hosts")
+export ZORVEK_DATA_DIR ZORVEK_HOSTS
 pid= server=
 cleanup() {
   [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null
@@ -97,6 +100,8 @@ digest=$(sha256sum "$work/files/sample.exe" | cut -d' ' -f1)
   sha256sum /dev/null | cut -d' ' -f1
 } >"$work/site/signatures.txt"
 sample=$(native "$work/files/sample.exe")
+printf 'Evil.Example\r\n# comment\n192.0.2.1\nwww.phish.example\nevil.example\n' >"$work/site/blocklist.txt"
+printf '127.0.0.1 localhost\r\n# mine\r\n\r\n' >"$work/hosts"
 
 server=$(start_server "$work/site" "$work/port")
 port=$(wait_port "$work/port") || { fail "update server did not start"; exit 1; }
@@ -119,6 +124,21 @@ expect 0 "scan after" -- scan --wait "$sample"
 expect 0 "detections after" -- --json detections
 contains "detections after" "sample.exe"
 contains "detections after" "Win.Trojan.Generic"
+
+# The web shield's first pass, about 30 s after the start.
+# The user's lines byte for byte, but for CR LF turned into LF.
+printf '%s\n' '127.0.0.1 localhost' '# mine' '' '# ZORVEK WEB SHIELD BEGIN' \
+  '127.0.0.1 evil.example # zorvek-blocked' '127.0.0.1 www.evil.example # zorvek-blocked' \
+  '127.0.0.1 www.phish.example # zorvek-blocked' '# ZORVEK WEB SHIELD END' >"$work/hosts.blocked"
+printf '%s\n' '127.0.0.1 localhost' '# mine' '' >"$work/hosts.clean"
+for _ in $(seq 600); do grep -q "WEB SHIELD END" "$work/hosts" && break; sleep 0.1; done
+cmp -s "$work/hosts" "$work/hosts.blocked" || fail "hosts after the web shield's pass: $(cat -A "$work/hosts")"
+expect 0 "status with the block" -- --json status
+contains "status with the block" '"webShieldEntries":3'
+expect 0 "web shield off" -- config set WebShield=0
+for _ in $(seq 100); do grep -q "WEB SHIELD" "$work/hosts" || break; sleep 0.1; done
+cmp -s "$work/hosts" "$work/hosts.clean" ||
+  fail "hosts after the web shield was switched off: $(cat -A "$work/hosts")"
 
 # The server goes away: the error shows in the status, the database stays.
 kill -KILL "$server"
@@ -151,6 +171,8 @@ grep -qF '"liveUpdateError":""' <<<"$out" && fail "an untrusted certificate was 
 grep -qx "SIZE 2" "$work/data/signatures.live.txt" || fail "a refused update changed the live database"
 stop_service
 grep -q "\[INF\] live signatures updated: 2 hashes" "$work/data/zorvek.log" || fail "no update line in the log"
+grep -q "\[INF\] web shield: blocked 2 domains (3 hosts entries)" "$work/data/zorvek.log" ||
+  fail "no web shield line in the log"
 
 [ "$failures" = 0 ] && echo "live update e2e: all passed"
 exit $((failures > 0))

@@ -47,6 +47,7 @@ class ZorvekctlTest : public ::testing::Test {
   test::TempDir dir_;
   // Nobody listens here.
   test::ScopedEnvironment pipeOverride_{L"ZORVEK_PIPE", test::unusedPipePath(dir_)};
+  test::ScopedEnvironment hostsOverride_{L"ZORVEK_HOSTS", dir_.file(L"hosts")};
 };
 
 TEST_F(ZorvekctlTest, UsageErrorsAndAnUnreachableServiceExit2) {
@@ -210,6 +211,10 @@ TEST_F(ZorvekctlServiceTest, StatusAndHowEachFailureIsShown) {
   hello.databaseVersion = "seed";
   hello.protectionEnabled = true;
   hello.liveUpdateError = "HTTP 503";
+  // The web shield's count comes from the hosts file, not from the service.
+  test::writeFile(dir_.file(L"hosts"), "127.0.0.1 localhost\n# ZORVEK WEB SHIELD BEGIN\n"
+                  "127.0.0.1 a.example # zorvek-blocked\n127.0.0.1 www.a.example # zorvek-blocked\n"
+                  "# ZORVEK WEB SHIELD END\n");
   const struct {
     const char* name;
     Server::Step step;
@@ -219,7 +224,8 @@ TEST_F(ZorvekctlServiceTest, StatusAndHowEachFailureIsShown) {
   } cases[] = {
       {"answer", Server::reply(ipc::kOpHello, ipc::encodeHelloReply(hello)), 0, "",
        "версия:       1.2.0\nсигнатуры:    7 (seed)\nзащита:       вкл\nreal-time:    выкл\n"
-       "minifilter:   нет\nпроверка:     нет\nобновление баз: HTTP 503\n"},
+       "minifilter:   нет\nпроверка:     нет\nвеб-щит:      записей в hosts: 2\n"
+       "обновление баз: HTTP 503\n"},
       {"error reply", Server::reply(ipc::kOpError, ipc::encodeStringPayload("access denied")), 1,
        "zorvekctl: access denied\n"},
       {"another opcode", Server::reply(ipc::kOpPing, ipc::encodeHelloReply(hello)), 2,

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "common/FirewallStatus.h"
+#include "common/Hosts.h"
 #include "common/Json.h"
 #include "common/Messages.h"
 #include "common/Text.h"
@@ -232,7 +233,8 @@ int cmdStatus(Client& c) {
                 .flag("scanRunning", h.scanRunning).flag("liveUpdateRunning", h.liveUpdateRunning)
                 .str("liveUpdateError", h.liveUpdateError).num("lastLiveUpdateUtc", h.lastLiveUpdateUtc)
                 .flag("selfUpdateRunning", h.selfUpdateRunning).str("selfUpdateError", h.selfUpdateError)
-                .wstr("installerPath", h.installerPath).done());
+                .wstr("installerPath", h.installerPath)
+                .num("webShieldEntries", countWebShieldEntries()).done());
     return kOk;
   }
   const auto onOff = [](bool b) { return std::string(b ? "вкл" : "выкл"); };
@@ -242,6 +244,8 @@ int cmdStatus(Client& c) {
   c.print("real-time:    " + onOff(h.realTimeEnabled));
   c.print("minifilter:   " + std::string(h.minifilter ? "подключён" : "нет"));
   c.print("проверка:     " + std::string(h.scanRunning ? "идёт" : "нет"));
+  // Read here, not asked of the service: the hosts file is readable by everyone.
+  c.print("веб-щит:      записей в hosts: " + std::to_string(countWebShieldEntries()));
   if (h.liveUpdateRunning || !h.liveUpdateError.empty())
     c.print("обновление баз: " + (h.liveUpdateRunning ? std::string("идёт") : h.liveUpdateError));
   if (h.selfUpdateRunning || !h.selfUpdateError.empty() || !h.installerPath.empty())
