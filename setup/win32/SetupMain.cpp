@@ -5,12 +5,14 @@
 #include <objbase.h>
 
 #include "common/platform/System.h"
+#include "gui/win32/toolkit/Toolkit.h"
 #include "setup/Payload.h"
 #include "setup/SetupLog.h"
 #include "setup/SetupOptions.h"
 #include "setup/platform/SetupFiles.h"
 #include "setup/win32/Console.h"
 #include "setup/win32/Elevation.h"
+#include "setup/win32/Wizard.h"
 #include "setup/win32/Worker.h"
 
 namespace setup {
@@ -35,16 +37,6 @@ int silentWork(const SetupOptions& options) {
   return runWork(options, Progress{print, print});
 }
 
-// The wizard window comes with its own change; until then this build says so instead of
-// pretending to have done anything.
-int wizardUnavailable(const std::wstring& logPath) {
-  const std::wstring text =
-      L"ОШИБКА: мастер установки в этой сборке недоступен, запустите установщик с ключом /silent";
-  appendSetupLog(logPath, text);
-  printLine(text);
-  return 1;
-}
-
 }  // namespace
 
 int runSetup(const std::vector<std::wstring>& args) {
@@ -65,8 +57,12 @@ int runSetup(const std::vector<std::wstring>& args) {
     return static_cast<int>(relaunchElevated(commandLine.options, logPath));
 
   const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-  const int code = chooseMode(commandLine) == SetupMode::Wizard ? wizardUnavailable(logPath)
-                                                               : silentWork(commandLine.options);
+  int code = 1;
+  {
+    const zorvek::ui::GdiplusSession gdiplus;
+    code = chooseMode(commandLine) == SetupMode::Wizard ? runWizard(commandLine.options)
+                                                        : silentWork(commandLine.options);
+  }
   if (com) CoUninitialize();
   return code;
 }
