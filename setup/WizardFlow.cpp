@@ -136,7 +136,9 @@ std::wstring resultText(WizardMode mode, int result) {
 }
 
 BandEmblem bandEmblem(const WizardState& state) {
-  if (state.page == kFinishPage && state.success) return {0, L"Установлено"};
+  if (state.page == kFinishPage && state.success)
+    // After a removal "Установлено" would tell the user the opposite of what happened.
+    return {0, state.options.uninstall ? L"Удалено" : L"Установлено"};
   return {4, L"Установка"};
 }
 

@@ -76,8 +76,8 @@ std::wstring pageTitle(const WizardState& state);
 std::wstring pageText(const WizardState& state);
 std::wstring resultText(WizardMode mode, int result);
 
-// The emblem of the left band: 0 "Установлено" after success on the finish page, otherwise 4
-// "Установка".
+// The emblem of the left band: 0 "Установлено" ("Удалено" after a removal) after success on the
+// finish page, otherwise 4 "Установка".
 struct BandEmblem {
   int state;
   const wchar_t* label;

@@ -185,7 +185,8 @@ void addLogLine(Wizard& w, std::wstring text) {
     RECT client{};
     GetClientRect(list, &client);
     const auto itemHeight = static_cast<int>(SendMessageW(list, LB_GETITEMHEIGHT, 0, 0));
-    const int visible = itemHeight > 0 ? std::max(1, (client.bottom - client.top) / itemHeight) : 1;
+    const int visible =
+        itemHeight > 0 ? std::max(1, static_cast<int>(client.bottom - client.top) / itemHeight) : 1;
     const auto top = std::max<LRESULT>(0, index - visible + 1);
     SendMessageW(list, LB_SETTOPINDEX, static_cast<WPARAM>(top), 0);
     // A single-selection list keeps its caret on the selected line.
@@ -384,21 +385,30 @@ LRESULT CALLBACK wizardProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
   }
 }
 
-bool registerClass(HINSTANCE instance) {
-  // Loaded once: the class keeps using them for the process's lifetime.
+struct Icons {
+  HICON big, small;
+};
+
+// Loaded once: the class keeps using them for the process's lifetime.
+Icons wizardIcons(HINSTANCE instance) {
   static const HICON icon = static_cast<HICON>(
       LoadImageW(instance, MAKEINTRESOURCEW(kWizardIconResource), IMAGE_ICON,
                  GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
   static const HICON smallIcon = static_cast<HICON>(
       LoadImageW(instance, MAKEINTRESOURCEW(kWizardIconResource), IMAGE_ICON,
                  GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+  return {icon, smallIcon};
+}
+
+bool registerClass(HINSTANCE instance) {
+  const Icons icons = wizardIcons(instance);
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = wizardProc;
   wc.hInstance = instance;
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hIcon = icon;
-  wc.hIconSm = smallIcon;
+  wc.hIcon = icons.big;
+  wc.hIconSm = icons.small;
   wc.lpszClassName = kWizardClass;
   return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
@@ -435,6 +445,10 @@ int runWizard(const SetupOptions& options) {
     dropPending();
     return 1;
   }
+  // Also on the window itself, where the task switcher and WM_GETICON look.
+  const Icons icons = wizardIcons(instance);
+  SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons.big));
+  SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons.small));
   showPage(w, kWelcomePage);
   ShowWindow(hwnd, SW_SHOWNORMAL);
   UpdateWindow(hwnd);

@@ -11,28 +11,13 @@ run=$build/wine-run
 export WINEPREFIX="$build/wineprefix"
 server=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 
-xvfb_pid=""
-cleanup() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null; wait 2>/dev/null; }
-trap cleanup EXIT
+source "$(dirname "$0")/../../scripts/xvfb.sh"
+trap 'stop_xvfb; wait 2>/dev/null' EXIT
 
-if ! command -v Xvfb >/dev/null; then
-  export ZORVEK_NO_DISPLAY="Xvfb is not installed"
-else
-  fdfile=$(mktemp)
-  exec 3>"$fdfile"
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  exec 3>&-
-  for _ in $(seq 100); do [ -s "$fdfile" ] && break; sleep 0.05; done
-  display=$(tr -d '\n' <"$fdfile")
-  rm -f "$fdfile"
-  if [ -z "$display" ]; then
-    export ZORVEK_NO_DISPLAY="Xvfb did not start"
-  else
-    export DISPLAY=":$display"
-    # Programs of an earlier server would keep the notification area on no display.
-    "$server" -k 2>/dev/null || true
-  fi
+start_xvfb
+if [ -n "${DISPLAY:-}" ] && [ -z "${ZORVEK_NO_DISPLAY:-}" ]; then
+  # Programs of an earlier server would keep the notification area on no display.
+  "$server" -k 2>/dev/null || true
 fi
 "$run" "$build/bin/${GUI_PROGRAM:-gui_tests.exe}" "$@"
 code=$?

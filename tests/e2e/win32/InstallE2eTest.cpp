@@ -19,8 +19,10 @@
 #include "common/platform/File.h"
 #include "common/platform/System.h"
 #include "common/platform/win32/Handle.h"
+#include "gui/win32/GuiDriver.h"
 #include "setup/InstallLayout.h"
 #include "setup/SetupLog.h"
+#include "setup/WizardFlow.h"
 #include "setup/win32/Worker.h"
 #include "setup/win32/SetupTestUtil.h"
 
@@ -661,6 +663,304 @@ TEST(InstallE2eTest, ADriverInTheSourceIsRegisteredAndRemovedAgain) {
   EXPECT_FALSE(serviceState(kDriverName).exists);
   EXPECT_FALSE(serviceState().exists);
   EXPECT_FALSE(zorvek::pathExists(dir));
+}
+
+// --- The wizard --------------------------------------------------------------------------------
+// The distributable without /silent, clicked through the way a user does it on the virtual display
+// that tests/e2e/wine_install.sh starts: a failed install, an install into a folder chosen with the
+// picker, a repair over it and its removal.
+
+constexpr uint32_t kWindowWaitMs = 30000;
+constexpr uint32_t kWorkWaitMs = 180000;
+constexpr COLORREF kBackground = RGB(244, 246, 249);
+constexpr COLORREF kOrange = RGB(232, 139, 26);
+constexpr COLORREF kGreen = RGB(30, 158, 90);
+constexpr COLORREF kRed = RGB(209, 59, 47);
+
+int px(int length) { return MulDiv(length, static_cast<int>(GetDpiForSystem()), 96); }
+
+#define REQUIRE_DISPLAY()                                                    \
+  REQUIRE_FRESH_PREFIX();                                                    \
+  if (const auto reason = zorvek::environmentVariable(L"ZORVEK_NO_DISPLAY")) \
+  GTEST_SKIP() << "no display for windows: " << utf8(*reason)
+
+// Outside the profile: Wine's picker does not open the hidden folders below it.
+const wchar_t kWizardParent[] = L"C:\\Zorvek Wizard";
+std::wstring wizardFolder() { return joinWindowsPath(kWizardParent, kProductName); }
+
+class WizardRun {
+ public:
+  // The installer inherits the variables: its temporary folder and the hosts file of the run.
+  explicit WizardRun(const std::wstring& arguments) {
+    for (const wchar_t* name : {L"TMP", L"TEMP", L"ZORVEK_HOSTS"})
+      saved_.emplace_back(name, zorvek::environmentVariable(name));
+    zorvek::setEnvironmentVariable(L"TMP", setupTemp());
+    zorvek::setEnvironmentVariable(L"TEMP", setupTemp());
+    zorvek::setEnvironmentVariable(L"ZORVEK_HOSTS", hostsFile());
+    std::string error;
+    EXPECT_TRUE(program_.start(distInstaller(), arguments, &error)) << error;
+    if (program_.pid())
+      hwnd_ = zorvek::test::waitForWindow(program_.pid(), kWizardClass, kWindowWaitMs);
+    // Found as soon as it exists: its controls come before it is shown.
+    EXPECT_TRUE(zorvek::test::waitFor([&] { return IsWindowVisible(hwnd_) != FALSE; }, kWindowWaitMs));
+  }
+  ~WizardRun() {
+    program_.kill();
+    for (const auto& [name, value] : saved_) zorvek::setEnvironmentVariable(name, value);
+  }
+  WizardRun(const WizardRun&) = delete;
+  WizardRun& operator=(const WizardRun&) = delete;
+
+  HWND window() const { return hwnd_; }
+  DWORD pid() const { return program_.pid(); }
+  HWND item(int id) const { return GetDlgItem(hwnd_, id); }
+  LRESULT send(int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(item(id), message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result);
+    return static_cast<LRESULT>(result);
+  }
+  std::wstring text(int id) const {
+    wchar_t buffer[1024] = {};
+    send(id, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer));
+    return buffer;
+  }
+  void setText(int id, const std::wstring& text) const {
+    send(id, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  }
+  bool shown(int id) const { return IsWindowVisible(item(id)) != FALSE; }
+  bool enabled(int id) const { return IsWindowEnabled(item(id)) != FALSE; }
+  bool checked(int id) const { return send(id, BM_GETCHECK) == BST_CHECKED; }
+
+  // What a button sends its window when clicked.
+  void click(int id) const {
+    PostMessageW(hwnd_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(item(id)));
+  }
+  // A check box toggles itself under the mouse, then tells the window.
+  void toggle(int id) const { send(id, BM_CLICK); }
+
+  int page() const {
+    if (text(kNextButton) == L"Закрыть") return kFinishPage;
+    if (shown(kLogList)) return kWorkPage;
+    return shown(kFolderEdit) ? kOptionsPage : kWelcomePage;
+  }
+  bool waitPage(int page, uint32_t ms = 5000) const {
+    return zorvek::test::waitFor([&] { return this->page() == page; }, ms);
+  }
+
+  zorvek::test::Image capture(const char* name) const {
+    zorvek::test::Image image = zorvek::test::captureClient(hwnd_);
+    const fs::path artifacts = binFolder().parent_path() / "gui-artifacts";
+    fs::create_directories(artifacts);
+    EXPECT_TRUE(zorvek::test::keepCapture(image, name, zorvek::pathToWide(artifacts))) << name;
+    return image;
+  }
+
+  // From the options page: the folder, then the work.
+  void workIn(const std::wstring& folder) const {
+    setText(kFolderEdit, folder);
+    click(kNextButton);
+  }
+
+  DWORD exitCode() {
+    DWORD code = 0xFFFFFFFF;
+    EXPECT_TRUE(program_.waitExit(30000, &code)) << "the wizard did not end";
+    return code;
+  }
+
+ private:
+  zorvek::test::Program program_;
+  HWND hwnd_ = nullptr;
+  std::vector<std::pair<std::wstring, std::optional<std::wstring>>> saved_;
+};
+
+// The band's gradient steps, the emblem in `emblem` and the page's background.
+void expectBand(const zorvek::test::Image& image, COLORREF emblem) {
+  using zorvek::test::closeTo;
+  using zorvek::test::describe;
+  ASSERT_FALSE(image.empty());
+  for (int i : {0, 20, 40, 63}) {
+    const Rgb c = bandColor(i);
+    const int y = (image.height * i / kBandSteps + image.height * (i + 1) / kBandSteps) / 2;
+    EXPECT_TRUE(closeTo(image.at(px(4), y), RGB(c.r, c.g, c.b), 2))
+        << "band " << i << ": " << describe(image.at(px(4), y));
+  }
+  const RECT shield{px(60), px(50), px(170), px(150)};
+  const int area = (shield.right - shield.left) * (shield.bottom - shield.top);
+  EXPECT_GT(zorvek::test::countLike(image, shield, emblem, 40), area / 5) << "emblem colour";
+  EXPECT_TRUE(closeTo(image.at(px(690), px(8)), kBackground, 2)) << describe(image.at(px(690), px(8)));
+}
+
+// Pixels of `color` in the text under the finish page's title.
+int resultTextPixels(const zorvek::test::Image& image, COLORREF color) {
+  return zorvek::test::countLike(image, {px(258), px(64), px(672), px(130)}, color, 40);
+}
+
+TEST(InstallE2eTest, WizardInstallIntoAFolderThatCannotBeMadeFails) {
+  REQUIRE_DISPLAY();
+  // A file where a folder of the path should be.
+  const std::wstring blocker = joinWindowsPath(scratch(L"wizard-blocked"), L"not-a-folder");
+  zorvek::test::writeFile(blocker, "a file");
+  WizardRun w(L"");
+  ASSERT_TRUE(w.window()) << "no wizard window";
+  w.click(kNextButton);
+  ASSERT_TRUE(w.waitPage(kOptionsPage));
+  w.workIn(joinWindowsPath(blocker, kProductName));
+  ASSERT_TRUE(w.waitPage(kFinishPage, kWorkWaitMs));
+  EXPECT_FALSE(w.shown(kLaunchBox));
+  EXPECT_FALSE(w.enabled(kCancelButton));
+  const auto image = w.capture("wizard-failed");
+  expectBand(image, kOrange);
+  EXPECT_GT(resultTextPixels(image, kRed), 20) << "red result text";
+  EXPECT_EQ(resultTextPixels(image, kGreen), 0);
+  w.click(kNextButton);
+  EXPECT_EQ(w.exitCode(), 1u);
+  EXPECT_FALSE(zorvek::pathExists(joinWindowsPath(blocker, kProductName)));
+}
+
+TEST(InstallE2eTest, WizardInstallWalk) {
+  REQUIRE_DISPLAY();
+  const std::wstring folder = wizardFolder();
+  const std::wstring chosen = kWizardParent;
+  ASSERT_TRUE(zorvek::createDirectories(chosen));
+  WizardRun w(L"");
+  ASSERT_TRUE(w.window()) << "no wizard window";
+
+  RECT client{};
+  GetClientRect(w.window(), &client);
+  EXPECT_EQ(client.right, px(700));
+  EXPECT_EQ(client.bottom, px(500));
+  // The icon is checked in the program file (SetupProgramTest): Wine answers neither
+  // GetClassLongPtrW nor WM_GETICON for another process's window.
+  wchar_t title[64] = {};
+  GetWindowTextW(w.window(), title, 64);
+  EXPECT_EQ(utf8(title), "ZORVEK Antivirus");
+
+  // Welcome.
+  EXPECT_EQ(utf8(w.text(kNextButton)), "Установить");
+  EXPECT_FALSE(w.enabled(kBackButton));
+  EXPECT_TRUE(w.enabled(kCancelButton));
+  for (int id : {kFolderEdit, kAutostartBox, kDriverBox, kLogList, kLaunchBox}) EXPECT_FALSE(w.shown(id)) << id;
+  expectBand(w.capture("wizard-welcome"), kOrange);
+
+  // Options: back once and forth again, then the folder from the picker, which starts where the
+  // box points.
+  w.click(kNextButton);
+  ASSERT_TRUE(w.waitPage(kOptionsPage));
+  w.click(kBackButton);
+  ASSERT_TRUE(w.waitPage(kWelcomePage));
+  w.click(kNextButton);
+  ASSERT_TRUE(w.waitPage(kOptionsPage));
+  EXPECT_EQ(utf8(w.text(kNextButton)), "Далее");
+  EXPECT_TRUE(w.enabled(kBackButton));
+  EXPECT_EQ(utf8(w.text(kFolderLabel)), "Каталог:");
+  EXPECT_EQ(w.text(kFolderEdit), defaultInstallDir(zorvek::knownFolder(zorvek::KnownFolder::ProgramFiles)));
+  EXPECT_TRUE(w.checked(kAutostartBox));
+  EXPECT_TRUE(w.checked(kDriverBox));
+  w.setText(kFolderEdit, chosen);
+  w.click(kBrowseButton);
+  const HWND picker = zorvek::test::waitForWindow(w.pid(), L"#32770", 10000);
+  ASSERT_TRUE(picker) << "no folder picker";
+  ASSERT_TRUE(zorvek::test::waitFor([&] { return IsWindowEnabled(GetDlgItem(picker, IDOK)) != FALSE; }, 5000));
+  PostMessageW(picker, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  EXPECT_TRUE(zorvek::test::waitFor([&] { return w.text(kFolderEdit) == folder; }, 5000))
+      << utf8(w.text(kFolderEdit));
+  w.toggle(kAutostartBox);
+  EXPECT_FALSE(w.checked(kAutostartBox));
+  w.capture("wizard-options");
+
+  // Work. "Отмена" and closing the window come in right behind the start: both meet the work
+  // running, whatever its speed.
+  w.click(kNextButton);
+  w.click(kCancelButton);
+  PostMessageW(w.window(), WM_SYSCOMMAND, SC_CLOSE, 0);
+  ASSERT_TRUE(zorvek::test::waitFor([&] { return !w.enabled(kCancelButton); }, 5000));
+  EXPECT_TRUE(IsWindow(w.window()));
+  EXPECT_TRUE(w.shown(kProgressBar));
+  EXPECT_TRUE(zorvek::test::waitFor([&] { return w.send(kLogList, LB_GETCOUNT) > 0; }, 30000));
+  if (w.page() == kWorkPage) w.capture("wizard-work");
+
+  ASSERT_TRUE(w.waitPage(kFinishPage, kWorkWaitMs));
+  EXPECT_TRUE(IsWindow(w.window())) << "closed during the work";
+  const LRESULT lines = w.send(kLogList, LB_GETCOUNT);
+  EXPECT_GT(lines, 5);
+  // The list followed the lines: the last one is in view.
+  RECT list{};
+  GetClientRect(w.item(kLogList), &list);
+  const auto itemHeight = static_cast<int>(w.send(kLogList, LB_GETITEMHEIGHT));
+  ASSERT_GT(itemHeight, 0);
+  EXPECT_GE(w.send(kLogList, LB_GETTOPINDEX) + list.bottom / itemHeight, lines - 1);
+
+  EXPECT_TRUE(w.shown(kLaunchBox));
+  EXPECT_TRUE(w.checked(kLaunchBox));
+  EXPECT_EQ(utf8(w.text(kLaunchBox)), "Запустить ZORVEK Antivirus сейчас");
+  EXPECT_FALSE(w.enabled(kCancelButton));
+  const auto finish = w.capture("wizard-finish");
+  expectBand(finish, kGreen);
+  EXPECT_GT(resultTextPixels(finish, kGreen), 20) << "green result text";
+
+  for (const wchar_t* name : kProgramFiles) EXPECT_TRUE(zorvek::pathExists(joinWindowsPath(folder, name))) << utf8(name);
+  EXPECT_TRUE(zorvek::pathExists(seedDatabaseFor(folder)));
+  EXPECT_EQ(regString(HKEY_CURRENT_USER, kRunKey, kRunValue), L"<missing>") << "autostart was unticked";
+  EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), folder);
+  EXPECT_EQ(serviceState().state, static_cast<DWORD>(SERVICE_RUNNING));
+
+  // "Закрыть" with the box ticked opens the desktop program.
+  w.click(kNextButton);
+  EXPECT_EQ(w.exitCode(), 0u);
+  HWND desktop = nullptr;
+  EXPECT_TRUE(zorvek::test::waitFor([&] { return (desktop = FindWindowW(L"ZorvekMainWindow", nullptr)) != nullptr; },
+                                    kWindowWaitMs))
+      << "the desktop program did not open";
+  if (desktop) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(desktop, &pid);
+    const zorvek::UniqueKernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    if (process) {
+      TerminateProcess(process.get(), 0);
+      WaitForSingleObject(process.get(), 10000);
+    }
+  }
+}
+
+TEST(InstallE2eTest, WizardRepairWalk) {
+  REQUIRE_DISPLAY();
+  WizardRun w(L"/repair");
+  ASSERT_TRUE(w.window()) << "no wizard window";
+  EXPECT_EQ(utf8(w.text(kNextButton)), "Восстановить");
+  w.capture("wizard-repair");
+  w.click(kNextButton);
+  ASSERT_TRUE(w.waitPage(kOptionsPage));
+  w.toggle(kAutostartBox);
+  w.workIn(wizardFolder());
+  ASSERT_TRUE(w.waitPage(kFinishPage, kWorkWaitMs));
+  EXPECT_TRUE(w.shown(kLaunchBox));
+  expectBand(w.capture("wizard-repair-finish"), kGreen);
+  w.toggle(kLaunchBox);  // nothing to open this time
+  w.click(kNextButton);
+  EXPECT_EQ(w.exitCode(), 0u);
+  EXPECT_EQ(serviceState().state, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(regString(HKEY_CURRENT_USER, kRunKey, kRunValue), L"<missing>");
+}
+
+TEST(InstallE2eTest, WizardRemovalWalk) {
+  REQUIRE_DISPLAY();
+  const std::wstring folder = wizardFolder();
+  WizardRun w(L"/uninstall");
+  ASSERT_TRUE(w.window()) << "no wizard window";
+  EXPECT_EQ(utf8(w.text(kNextButton)), "Удалить");
+  w.capture("wizard-removal");
+  w.click(kNextButton);
+  ASSERT_TRUE(w.waitPage(kOptionsPage));
+  w.workIn(folder);
+  ASSERT_TRUE(w.waitPage(kFinishPage, kWorkWaitMs));
+  EXPECT_FALSE(w.shown(kLaunchBox));
+  const auto image = w.capture("wizard-removal-finish");
+  expectBand(image, kGreen);
+  EXPECT_GT(resultTextPixels(image, kGreen), 20);
+  w.click(kNextButton);
+  EXPECT_EQ(w.exitCode(), 0u);
+  EXPECT_FALSE(serviceState().exists);
+  EXPECT_FALSE(zorvek::pathExists(joinWindowsPath(folder, kServiceExe)));
 }
 
 }  // namespace

@@ -136,6 +136,28 @@ Image screenClient(HWND hwnd) {
   return screenArea(r);
 }
 
+Image captureClient(HWND hwnd) {
+  constexpr COLORREF kUnpainted = RGB(255, 0, 255);
+  Image image = printClient(hwnd);
+  const RECT all{0, 0, image.width, image.height};
+  if (image.empty() || countLike(image, all, kUnpainted, 0) > image.width * image.height / 2) {
+    SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Sleep(150);
+    image = screenClient(hwnd);
+  }
+  return image;
+}
+
+bool keepCapture(const Image& image, const std::string& name, const std::wstring& artifacts) {
+  const std::wstring file = std::wstring(name.begin(), name.end()) + L".png";
+  bool ok = savePng(image, artifacts + L"\\" + file);
+  wchar_t shots[1024];
+  const DWORD n = GetEnvironmentVariableW(L"ZORVEK_SCREENSHOTS", shots, 1024);
+  if (n > 0 && n < 1024) ok = savePng(image, std::wstring(shots) + L"\\" + file) && ok;
+  return ok;
+}
+
 bool savePng(const Image& image, const std::wstring& path) {
   if (image.empty()) return false;
   Gdiplus::GdiplusStartupInput input;

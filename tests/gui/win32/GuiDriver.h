@@ -61,6 +61,12 @@ Image screenArea(const RECT& r);
 // Writes a PNG with GDI+'s encoder.
 bool savePng(const Image& image, const std::wstring& path);
 
+// The client area as the program paints it. PrintWindow hands the window our DC; where the
+// system cannot lend a DC to another process (Wine), the window is raised and read off the screen.
+Image captureClient(HWND hwnd);
+// Writes `name`.png into `artifacts` and, when ZORVEK_SCREENSHOTS names a folder, there too.
+bool keepCapture(const Image& image, const std::string& name, const std::wstring& artifacts);
+
 // Colours within `tolerance` in each channel.
 bool closeTo(COLORREF a, COLORREF b, int tolerance = 6);
 std::string describe(COLORREF c);

@@ -91,26 +91,11 @@ class GuiFixture : public ::testing::Test {
     ASSERT_TRUE(hwnd_) << "no ZorvekMainWindow";
   }
 
-  // The client area as the program paints it. PrintWindow hands the window our DC; where the
-  // system cannot lend a DC to another process (Wine), the window is read off the screen.
-  Image capture() {
-    Image image = printClient(hwnd_);
-    RECT all{0, 0, image.width, image.height};
-    if (image.empty() || countLike(image, all, kUnpainted, 0) > image.width * image.height / 2) {
-      SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-      RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-      Sleep(150);
-      image = screenClient(hwnd_);
-    }
-    return image;
-  }
+  Image capture() { return captureClient(hwnd_); }
 
   Image captureAs(const char* name) {
     Image image = capture();
-    EXPECT_TRUE(savePng(image, pathToWide(artifacts_ / (std::string(name) + ".png")))) << name;
-    if (const auto shots = environmentVariable(L"ZORVEK_SCREENSHOTS")) {
-      EXPECT_TRUE(savePng(image, *shots + L"\\" + toWide(name) + L".png")) << name;
-    }
+    EXPECT_TRUE(keepCapture(image, name, pathToWide(artifacts_))) << name;
     return image;
   }
 

@@ -198,5 +198,19 @@ TEST(SetupProgramTest, PrivateFolderAdmitsOnlyTheUserAdministratorsAndSystem) {
   EXPECT_TRUE(isProtected) << "nothing inherited from the temporary folder";
 }
 
+TEST(SetupProgramTest, CarriesTheWizardIcon) {
+  for (const std::wstring& program : {plainInstaller(), distInstaller()}) {
+    SCOPED_TRACE(zorvek::toUtf8(program));
+    const HMODULE image =
+        LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_TRUE(image);
+    EXPECT_TRUE(FindResourceW(image, MAKEINTRESOURCEW(101), RT_GROUP_ICON));
+    const auto icon = static_cast<HICON>(LoadImageW(image, MAKEINTRESOURCEW(101), IMAGE_ICON, 32, 32, 0));
+    EXPECT_TRUE(icon);
+    if (icon) DestroyIcon(icon);
+    FreeLibrary(image);
+  }
+}
+
 }  // namespace
 }  // namespace setup
