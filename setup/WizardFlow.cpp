@@ -83,27 +83,27 @@ bool controlShown(const WizardState& state, int id) {
   }
 }
 
+namespace {
+
+const wchar_t* actionName(WizardMode mode) {
+  switch (mode) {
+    case WizardMode::Uninstall: return L"Удаление";
+    case WizardMode::Repair: return L"Восстановление";
+    case WizardMode::Install: break;
+  }
+  return L"Установка";
+}
+
+}  // namespace
+
 std::wstring pageTitle(const WizardState& state) {
   const WizardMode mode = wizardMode(state.options);
   switch (state.page) {
-    case kWelcomePage:
-      switch (mode) {
-        case WizardMode::Uninstall: return L"Удаление ZORVEK Antivirus";
-        case WizardMode::Repair: return L"Восстановление ZORVEK Antivirus";
-        case WizardMode::Install: return L"Установка ZORVEK Antivirus";
-      }
-      break;
+    case kWelcomePage: return std::wstring(actionName(mode)) + L" " + kProductName;
     case kOptionsPage: return L"Параметры установки";
-    case kWorkPage:
-      switch (mode) {
-        case WizardMode::Uninstall: return L"Удаление";
-        case WizardMode::Repair: return L"Восстановление";
-        case WizardMode::Install: return L"Установка";
-      }
-      break;
+    case kWorkPage: return actionName(mode);
     default: return state.success ? L"Готово" : L"Не удалось завершить";
   }
-  return {};
 }
 
 std::wstring pageText(const WizardState& state) {

@@ -755,10 +755,14 @@ class WizardRun {
     return image;
   }
 
-  // From the options page: the folder, then the work.
-  void workIn(const std::wstring& folder) const {
+  // From the welcome page to the finish page, the work done in `folder`.
+  bool walk(const std::wstring& folder, bool untickAutostart = false) const {
+    click(kNextButton);
+    if (!waitPage(kOptionsPage)) return false;
+    if (untickAutostart) toggle(kAutostartBox);
     setText(kFolderEdit, folder);
     click(kNextButton);
+    return waitPage(kFinishPage, kWorkWaitMs);
   }
 
   DWORD exitCode() {
@@ -802,10 +806,7 @@ TEST(InstallE2eTest, WizardInstallIntoAFolderThatCannotBeMadeFails) {
   zorvek::test::writeFile(blocker, "a file");
   WizardRun w(L"");
   ASSERT_TRUE(w.window()) << "no wizard window";
-  w.click(kNextButton);
-  ASSERT_TRUE(w.waitPage(kOptionsPage));
-  w.workIn(joinWindowsPath(blocker, kProductName));
-  ASSERT_TRUE(w.waitPage(kFinishPage, kWorkWaitMs));
+  ASSERT_TRUE(w.walk(joinWindowsPath(blocker, kProductName)));
   EXPECT_FALSE(w.shown(kLaunchBox));
   EXPECT_FALSE(w.enabled(kCancelButton));
   const auto image = w.capture("wizard-failed");
@@ -928,11 +929,7 @@ TEST(InstallE2eTest, WizardRepairWalk) {
   ASSERT_TRUE(w.window()) << "no wizard window";
   EXPECT_EQ(utf8(w.text(kNextButton)), "Восстановить");
   w.capture("wizard-repair");
-  w.click(kNextButton);
-  ASSERT_TRUE(w.waitPage(kOptionsPage));
-  w.toggle(kAutostartBox);
-  w.workIn(wizardFolder());
-  ASSERT_TRUE(w.waitPage(kFinishPage, kWorkWaitMs));
+  ASSERT_TRUE(w.walk(wizardFolder(), true));
   EXPECT_TRUE(w.shown(kLaunchBox));
   expectBand(w.capture("wizard-repair-finish"), kGreen);
   w.toggle(kLaunchBox);  // nothing to open this time
@@ -949,10 +946,7 @@ TEST(InstallE2eTest, WizardRemovalWalk) {
   ASSERT_TRUE(w.window()) << "no wizard window";
   EXPECT_EQ(utf8(w.text(kNextButton)), "Удалить");
   w.capture("wizard-removal");
-  w.click(kNextButton);
-  ASSERT_TRUE(w.waitPage(kOptionsPage));
-  w.workIn(folder);
-  ASSERT_TRUE(w.waitPage(kFinishPage, kWorkWaitMs));
+  ASSERT_TRUE(w.walk(folder));
   EXPECT_FALSE(w.shown(kLaunchBox));
   const auto image = w.capture("wizard-removal-finish");
   expectBand(image, kGreen);
