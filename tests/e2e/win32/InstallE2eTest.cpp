@@ -806,6 +806,12 @@ TEST(InstallE2eTest, WizardInstallIntoAFolderThatCannotBeMadeFails) {
   zorvek::test::writeFile(blocker, "a file");
   WizardRun w(L"");
   ASSERT_TRUE(w.window()) << "no wizard window";
+  // Enter reaches the main button through the dialog navigation of the message loop.
+  PostMessageW(w.item(kNextButton), WM_KEYDOWN, VK_RETURN, 1);
+  PostMessageW(w.item(kNextButton), WM_KEYUP, VK_RETURN, 0xC0000001);
+  ASSERT_TRUE(w.waitPage(kOptionsPage)) << "Enter did not press the main button";
+  w.click(kBackButton);
+  ASSERT_TRUE(w.waitPage(kWelcomePage));
   ASSERT_TRUE(w.walk(joinWindowsPath(blocker, kProductName)));
   EXPECT_FALSE(w.shown(kLaunchBox));
   EXPECT_FALSE(w.enabled(kCancelButton));
