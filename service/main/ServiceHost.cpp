@@ -18,6 +18,7 @@
 #include "service/main/HostPlatform.h"
 #include "service/realtime/RealTimeProtection.h"
 #include "service/net/LiveUpdate.h"
+#include "service/net/SelfUpdate.h"
 #include "service/net/WebShield.h"
 
 namespace zorvek::svc {
@@ -55,6 +56,9 @@ std::unique_ptr<ScanWorker> startProgramEngine(std::shared_ptr<RealTimeProtectio
     return updateSignaturesNow(engine, why);
   };
   options.hooks.webShield = [](WebShieldAccess& engine) { runWebShield(engine); };
+  options.hooks.selfUpdate = [](SelfUpdateAccess& engine, std::string* why) {
+    return checkForUpdate(engine, why);
+  };
   RealTimeOptions realTimeOptions;
   realTimeOptions.watcher.folders = watchedFoldersFromEnvironment();
   realTime = RealTimeProtection::install(options.hooks, std::move(realTimeOptions));
@@ -64,6 +68,7 @@ std::unique_ptr<ScanWorker> startProgramEngine(std::shared_ptr<RealTimeProtectio
 DispatcherOptions dispatcherOptions(std::shared_ptr<RealTimeProtection> realTime) {
   DispatcherOptions options;
   options.liveUpdate = true;
+  options.selfUpdate = true;
   options.minifilterRegistered = [realTime] {
     return realTime->minifilterConnected() || host::minifilterRegistered();
   };

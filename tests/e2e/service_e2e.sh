@@ -34,8 +34,8 @@ contains ping-mode "  сигнатуры:   "
 # The first option in the fixed order decides, wherever it stands.
 expect 0 "console and ping" -- "$svc" --console --pinged
 contains "console and ping" "служба отвечает"
-expect 2 update-check -- "$svc" --update-check
-contains update-check "запуск проверки не удался: self-update is not built yet"
+expect 4 update-check -- "$svc" --update-check
+contains update-check "обновление не удалось: не задан сервер обновлений (строка UpdateServer в settings.ini)"
 
 expect 0 scan -- "$ctl" scan --wait "$work/corpus"
 contains scan "угроз:            1"

@@ -433,5 +433,45 @@ TEST_F(ZorvekctlServiceTest, WatchEndsWithAnErrorWhenItsTimeRunsOutOrTheServiceG
   }
 }
 
+TEST_F(ZorvekctlServiceTest, UpdateSelfWaitsForTheOutcome) {
+  const auto hello = [](bool running, std::string error, std::wstring installer) {
+    ipc::HelloReply h;
+    h.selfUpdateRunning = running;
+    h.selfUpdateError = std::move(error);
+    h.installerPath = std::move(installer);
+    return Server::reply(ipc::kOpHello, ipc::encodeHelloReply(h));
+  };
+  const Server::Step started = Server::reply(ipc::kOpSelfUpdate, ipc::encodeU32Payload(1));
+  const std::wstring path = L"C:\\ProgramData\\ZORVEK Antivirus\\updates\\ZorvekSetup-1.3.0.exe";
+  const struct {
+    const char* name;
+    std::vector<Server::Step> script;
+    bool json;
+    int code;
+    std::string out, err;
+  } cases[] = {
+      {"downloaded after a while", {started, hello(true, "", L""), hello(false, "", path)}, false, 0,
+       "установщик скачан: " + toUtf8(path) + "\n", ""},
+      {"current", {started, hello(false, "", L"")}, false, 0, "обновлений нет — версия актуальна\n", ""},
+      {"failed", {started, hello(false, "контрольная сумма установщика не совпала", L"")}, false, 1,
+       "", "zorvekctl: обновление не удалось: контрольная сумма установщика не совпала\n"},
+      {"json", {started, hello(false, "", path)}, true, 0,
+       "{\"updateAvailable\":true,\"installerPath\":" + jsonString(toUtf8(path)) + "}\n", ""},
+      {"refused", {Server::reply(ipc::kOpError, ipc::encodeStringPayload("обновление уже выполняется"))},
+       false, 1, "", "zorvekctl: обновление уже выполняется\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Server server(c.script);
+    std::vector<std::wstring> args = {L"update", L"self"};
+    if (c.json) args.insert(args.begin(), L"--json");
+    const Result r = runAgainst(server, args);
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(server.requests().size(), c.script.size());
+  }
+}
+
 }  // namespace
 }  // namespace zorvek

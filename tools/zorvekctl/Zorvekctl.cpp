@@ -248,11 +248,9 @@ int cmdStatus(Client& c) {
   c.print("веб-щит:      записей в hosts: " + std::to_string(countWebShieldEntries()));
   if (h.liveUpdateRunning || !h.liveUpdateError.empty())
     c.print("обновление баз: " + (h.liveUpdateRunning ? std::string("идёт") : h.liveUpdateError));
-  if (h.selfUpdateRunning || !h.selfUpdateError.empty() || !h.installerPath.empty())
-    c.print("обновление программы: " +
-            (h.selfUpdateRunning ? std::string("идёт")
-                                 : !h.selfUpdateError.empty() ? h.selfUpdateError
-                                                              : toUtf8(h.installerPath)));
+  if (h.selfUpdateRunning) c.print("обновление программы: идёт");
+  else if (!h.selfUpdateError.empty()) c.print("обновление программы: " + h.selfUpdateError);
+  if (!h.installerPath.empty()) c.print("установщик:   " + toUtf8(h.installerPath));
   return kOk;
 }
 
@@ -492,12 +490,42 @@ int cmdConfig(Client& c, const std::vector<std::string>& words) {
   return c.ok();
 }
 
+// The self-update check ends within the HTTP client's time-outs, but an installer arriving
+// slowly may take minutes; past this the caller learns the outcome from status.
+constexpr auto kSelfUpdateWait = std::chrono::minutes(5);
+
+int waitSelfUpdate(Client& c) {
+  const auto deadline = std::chrono::steady_clock::now() + kSelfUpdateWait;
+  ipc::HelloReply h;
+  for (;;) {
+    if (!c.request(&ipc::ServiceClient::hello, h)) return c.code();
+    if (!h.selfUpdateRunning) break;
+    if (std::chrono::steady_clock::now() >= deadline)
+      return c.fail(kServiceError, "проверка не завершилась за 300 с; итог покажет zorvekctl status"),
+             c.code();
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  if (!h.selfUpdateError.empty())
+    return c.fail(kServiceError, "обновление не удалось: " + h.selfUpdateError), c.code();
+  if (c.json()) {
+    c.print(Json().flag("updateAvailable", !h.installerPath.empty())
+                .wstr("installerPath", h.installerPath).done());
+  } else if (!h.installerPath.empty()) {
+    c.print("установщик скачан: " + toUtf8(h.installerPath));
+  } else {
+    c.print("обновлений нет — версия актуальна");
+  }
+  return kOk;
+}
+
 int cmdUpdate(Client& c, const std::vector<std::string>& words) {
   if (words.size() != 1 || (words[0] != "live" && words[0] != "self"))
     return c.fail(kUsageError, "update live|self"), c.code();
-  if (!c.request(words[0] == "live" ? &ipc::ServiceClient::startLiveUpdate
-                                    : &ipc::ServiceClient::startSelfUpdate))
-    return c.code();
+  if (words[0] == "self") {
+    if (!c.request(&ipc::ServiceClient::startSelfUpdate)) return c.code();
+    return waitSelfUpdate(c);
+  }
+  if (!c.request(&ipc::ServiceClient::startLiveUpdate)) return c.code();
   if (c.json()) c.print("{\"started\":true}");
   else c.print("обновление запущено; ход виден в zorvekctl status");
   return kOk;
