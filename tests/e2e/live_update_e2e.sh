@@ -8,23 +8,7 @@
 # tree's wine-run.
 # Usage: live_update_e2e.sh BIN_DIR [WINE_RUN]
 set -uo pipefail
-bin=$(cd "$1" && pwd)
-run=${2:-}
-script_dir=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
-chmod 755 "$work"
-if [ -n "$run" ]; then
-  exe=.exe
-  native() { local p=${1//\//\\}; echo "Z:$p"; }
-  export ZORVEK_PIPE='\\.\pipe\ZorvekLiveE2E-'$$
-else
-  exe=
-  native() { echo "$1"; }
-  export ZORVEK_PIPE=$work/svc.sock
-fi
-ZORVEK_DATA_DIR=$(native "$work/data")
-ZORVEK_HOSTS=$(native "$work/hosts")
-export ZORVEK_DATA_DIR ZORVEK_HOSTS
+source "$(dirname "$0")/e2e_lib.sh" "$1" "${2:-}" LiveE2E
 pid= server=
 cleanup() {
   [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null
@@ -34,32 +18,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-ctl() { ${run:+"$run"} "$bin/zorvekctl$exe" "$@"; }
-# expect CODE DESCRIPTION -- zorvekctl arguments...: keeps the output in $out.
-expect() {
-  local want=$1 what=$2
-  shift 3
-  out=$(ctl "$@" 2>&1)
-  local got=$?
-  [ "$got" = "$want" ] || fail "$what: exit $got, want $want: $out"
-}
-contains() { grep -qF -- "$2" <<<"$out" || fail "$1: no '$2' in: $out"; }
-lacks() { grep -qF -- "$2" <<<"$out" && fail "$1: unexpected '$2' in: $out"; }
-
-# start_server FOLDER PORTFILE [--tls CERT KEY]: prints the pid.
-start_server() {
-  local folder=$1 portfile=$2
-  shift 2
-  python3 "$script_dir/../../scripts/update_server.py" "$folder" --port 0 --port-file "$portfile" \
-    --quiet "$@" >/dev/null &
-  echo $!
-}
-wait_port() {
-  for _ in $(seq 200); do [ -s "$1" ] && { head -n1 "$1"; return 0; }; sleep 0.05; done
-  return 1
-}
 start_service() {
   ${run:+"$run"} "$bin/ZorvekService$exe" --console >"$work/console.txt" 2>&1 &
   pid=$!
@@ -108,11 +66,11 @@ port=$(wait_port "$work/port") || { fail "update server did not start"; exit 1; 
 settings "http://127.0.0.1:$port//"
 start_service || exit 1
 
-expect 0 "scan before" -- scan --wait "$sample"
-expect 0 "detections before" -- --json detections
+expect 0 "scan before" -- ctl scan --wait "$sample"
+expect 0 "detections before" -- ctl --json detections
 lacks "detections before" "sample.exe"
 
-expect 0 "update live" -- update live
+expect 0 "update live" -- ctl update live
 wait_update
 contains "status after update" '"liveUpdateError":""'
 grep -q '"lastLiveUpdateUtc":0,' <<<"$out" && fail "LastLiveUpdateUtc not recorded: $out"
@@ -120,8 +78,8 @@ head -n 2 "$work/data/signatures.live.txt" | tr -d '\r' >"$work/head.txt"
 [ "$(cat "$work/head.txt")" = "$(printf '%s\n%s' '# ZORVEK live signature database (auto-updated, do not edit)' 'ZORVEKDB/1')" ] ||
   fail "live database header: $(cat "$work/head.txt")"
 grep -qx "SIZE 2" "$work/data/signatures.live.txt" || fail "live database SIZE"
-expect 0 "scan after" -- scan --wait "$sample"
-expect 0 "detections after" -- --json detections
+expect 0 "scan after" -- ctl scan --wait "$sample"
+expect 0 "detections after" -- ctl --json detections
 contains "detections after" "sample.exe"
 contains "detections after" "Win.Trojan.Generic"
 
@@ -144,7 +102,7 @@ cmp -s "$work/hosts" "$work/hosts.clean" ||
 kill -KILL "$server"
 for _ in $(seq 100); do kill -0 "$server" 2>/dev/null || break; sleep 0.02; done
 server=
-expect 0 "update live, server gone" -- update live
+expect 0 "update live, server gone" -- ctl update live
 wait_update
 grep -qF '"liveUpdateError":""' <<<"$out" && fail "no error for a server that is gone: $out"
 contains "status after failure" '"liveUpdateError":"'
@@ -162,10 +120,10 @@ else
   settings "http://127.0.0.1:1"
 fi
 start_service || exit 1
-expect 0 "scan after restart" -- scan --wait "$sample"
-expect 0 "detections after restart" -- --json detections
+expect 0 "scan after restart" -- ctl scan --wait "$sample"
+expect 0 "detections after restart" -- ctl --json detections
 contains "detections after restart" "sample.exe"
-expect 0 "update live, untrusted certificate" -- update live
+expect 0 "update live, untrusted certificate" -- ctl update live
 wait_update
 grep -qF '"liveUpdateError":""' <<<"$out" && fail "an untrusted certificate was accepted: $out"
 grep -qx "SIZE 2" "$work/data/signatures.live.txt" || fail "a refused update changed the live database"

@@ -5,22 +5,7 @@
 # the built-in version offers nothing. Natively, or under Wine with the build tree's wine-run.
 # Usage: self_update_e2e.sh BIN_DIR [WINE_RUN]
 set -uo pipefail
-bin=$(cd "$1" && pwd)
-run=${2:-}
-script_dir=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
-chmod 755 "$work"
-if [ -n "$run" ]; then
-  exe=.exe
-  native() { local p=${1//\//\\}; echo "Z:$p"; }
-  export ZORVEK_PIPE='\\.\pipe\ZorvekSelfE2E-'$$
-else
-  exe=
-  native() { echo "$1"; }
-  export ZORVEK_PIPE=$work/svc.sock
-fi
-ZORVEK_DATA_DIR=$(native "$work/data")
-export ZORVEK_DATA_DIR
+source "$(dirname "$0")/e2e_lib.sh" "$1" "${2:-}" SelfE2E
 pid= server=
 cleanup() {
   [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null
@@ -29,25 +14,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-ctl() { ${run:+"$run"} "$bin/zorvekctl$exe" "$@"; }
-expect() {
-  local want=$1 what=$2
-  shift 3
-  out=$("$@" 2>&1)
-  local got=$?
-  [ "$got" = "$want" ] || fail "$what: exit $got, want $want: $out"
-}
-contains() { grep -qF -- "$2" <<<"$out" || fail "$1: no '$2' in: $out"; }
-lacks() { grep -qF -- "$2" <<<"$out" && fail "$1: unexpected '$2' in: $out"; }
-
 mkdir -p "$work/site/files" "$work/data"
-python3 "$script_dir/../../scripts/update_server.py" "$work/site" --port 0 --port-file "$work/port" \
-  --quiet >/dev/null &
-server=$!
-for _ in $(seq 200); do [ -s "$work/port" ] && break; sleep 0.05; done
-port=$(head -n1 "$work/port") || { fail "update server did not start"; exit 1; }
+server=$(start_server "$work/site" "$work/port")
+port=$(wait_port "$work/port") || { fail "update server did not start"; exit 1; }
 base="http://127.0.0.1:$port"
 printf 'UpdateServer=%s/\nLiveUpdates=0\nScheduledScan=0\n' "$base" >"$work/data/settings.ini"
 
