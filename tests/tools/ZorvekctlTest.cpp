@@ -215,6 +215,9 @@ TEST_F(ZorvekctlServiceTest, StatusAndHowEachFailureIsShown) {
   test::writeFile(dir_.file(L"hosts"), "127.0.0.1 localhost\n# ZORVEK WEB SHIELD BEGIN\n"
                   "127.0.0.1 a.example # zorvek-blocked\n127.0.0.1 www.a.example # zorvek-blocked\n"
                   "# ZORVEK WEB SHIELD END\n");
+  ipc::HelloReply offered = hello;
+  offered.liveUpdateError.clear();
+  offered.installerPath = L"C:\\ProgramData\\ZORVEK Antivirus\\updates\\ZorvekSetup-1.3.0.exe";
   const struct {
     const char* name;
     Server::Step step;
@@ -226,6 +229,10 @@ TEST_F(ZorvekctlServiceTest, StatusAndHowEachFailureIsShown) {
        "версия:       1.2.0\nсигнатуры:    7 (seed)\nзащита:       вкл\nreal-time:    выкл\n"
        "minifilter:   нет\nпроверка:     нет\nвеб-щит:      записей в hosts: 2\n"
        "обновление баз: HTTP 503\n"},
+      {"installer offered", Server::reply(ipc::kOpHello, ipc::encodeHelloReply(offered)), 0, "",
+       "версия:       1.2.0\nсигнатуры:    7 (seed)\nзащита:       вкл\nreal-time:    выкл\n"
+       "minifilter:   нет\nпроверка:     нет\nвеб-щит:      записей в hosts: 2\n"
+       "установщик:   C:\\ProgramData\\ZORVEK Antivirus\\updates\\ZorvekSetup-1.3.0.exe\n"},
       {"error reply", Server::reply(ipc::kOpError, ipc::encodeStringPayload("access denied")), 1,
        "zorvekctl: access denied\n"},
       {"another opcode", Server::reply(ipc::kOpPing, ipc::encodeHelloReply(hello)), 2,
@@ -377,7 +384,6 @@ TEST_F(ZorvekctlServiceTest, FirewallProgramPathsAreSentAbsolute) {
   EXPECT_TRUE(toPath(path).is_absolute()) << sent;
   EXPECT_EQ(toPath(path).filename(), toPath(L"app.exe"));
 }
-
 
 TEST_F(ZorvekctlServiceTest, WatchPrintsRealTimeDetectionsAsTheyArriveUntilItsCount) {
   const auto progress = [](std::vector<std::wstring> paths) {
