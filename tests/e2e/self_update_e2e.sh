@@ -18,7 +18,7 @@ mkdir -p "$work/site/files" "$work/data"
 server=$(start_server "$work/site" "$work/port")
 port=$(wait_port "$work/port") || { fail "update server did not start"; exit 1; }
 base="http://127.0.0.1:$port"
-printf 'UpdateServer=%s/\nLiveUpdates=0\nScheduledScan=0\n' "$base" >"$work/data/settings.ini"
+printf 'UpdateServer=%s/\nLiveUpdates=0\nScheduledScan=0\nWebShield=0\n' "$base" >"$work/data/settings.ini"
 
 # An installer of 70,000 bytes starting with "MZ".
 { printf 'MZ'; head -c 69998 /dev/zero | tr '\0' '\220'; } >"$work/site/files/setup.exe"
