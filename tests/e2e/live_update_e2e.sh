@@ -91,9 +91,9 @@ printf '%s\n' '127.0.0.1 localhost' '# mine' '' '# ZORVEK WEB SHIELD BEGIN' \
 printf '%s\n' '127.0.0.1 localhost' '# mine' '' >"$work/hosts.clean"
 for _ in $(seq 600); do grep -q "WEB SHIELD END" "$work/hosts" && break; sleep 0.1; done
 cmp -s "$work/hosts" "$work/hosts.blocked" || fail "hosts after the web shield's pass: $(cat -A "$work/hosts")"
-expect 0 "status with the block" -- --json status
+expect 0 "status with the block" -- ctl --json status
 contains "status with the block" '"webShieldEntries":3'
-expect 0 "web shield off" -- config set WebShield=0
+expect 0 "web shield off" -- ctl config set WebShield=0
 for _ in $(seq 100); do grep -q "WEB SHIELD" "$work/hosts" || break; sleep 0.1; done
 cmp -s "$work/hosts" "$work/hosts.clean" ||
   fail "hosts after the web shield was switched off: $(cat -A "$work/hosts")"
