@@ -188,6 +188,10 @@ class OutputFile {
   // planted there) is removed first, and the new file is created exclusively, so a link is never
   // followed.
   [[nodiscard]] bool create(const std::wstring& path, std::string* error = nullptr);
+  // The same for `name` directly inside `folder`, which must stay open until the file is finished
+  // or discarded: the file lands in the folder that was opened, whatever its path names meanwhile.
+  [[nodiscard]] bool createIn(const Folder& folder, const std::wstring& name,
+                              std::string* error = nullptr);
   // Writes all the bytes; false once any write has failed.
   bool write(const void* data, size_t size);
   // Flushes to the disk and closes; false (with the system's reason) when a write, the flush or
@@ -201,7 +205,8 @@ class OutputFile {
  private:
   static constexpr intptr_t kInvalid = -1;
   intptr_t handle_ = kInvalid;  // HANDLE on Windows, file descriptor on POSIX
-  std::wstring path_;
+  std::wstring path_;             // a name inside folder_ when that is set
+  const Folder* folder_ = nullptr;
   unsigned long failure_ = 0;   // the first write's system error, 0 while all went well
 };
 

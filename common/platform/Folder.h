@@ -85,6 +85,16 @@ bool moveOpenedFile(InputFile& file, const Folder& from, const std::wstring& nam
 bool removeOpenedFile(InputFile& file, const Folder& folder, const std::wstring& name,
                       std::string* error = nullptr, unsigned long* systemError = nullptr);
 
+// Moves the file `from` over `to`, both directly inside `folder`. A link at either name is moved
+// or replaced itself, never followed. Windows first clears a read-only attribute of `to`, which
+// would refuse the move. `systemError` receives the OS error number of a failure.
+bool replaceFileIn(const Folder& folder, const std::wstring& from, const std::wstring& to,
+                   unsigned long* systemError = nullptr);
+// Deletes the file or link `name` directly inside `folder`; a link goes itself, never what it
+// names. A folder is refused.
+bool removeFileIn(const Folder& folder, const std::wstring& name,
+                  unsigned long* systemError = nullptr);
+
 // Splits a path into the part the platform starts from (a drive root, a share, "/" or "" for a
 // relative path) and its components, leaving out empty ones and ".".
 struct SplitPath {

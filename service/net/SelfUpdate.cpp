@@ -9,6 +9,7 @@
 #include "common/Text.h"
 #include "common/Version.h"
 #include "common/platform/File.h"
+#include "common/platform/Folder.h"
 #include "service/engine/EngineAccess.h"
 #include "service/net/HttpClient.h"
 #include "service/net/UpdateServer.h"
@@ -18,6 +19,7 @@ namespace {
 
 // Written in pieces so that the write-fault hook of the tests can strike midway.
 constexpr size_t kWriteChunk = 1 << 20;
+constexpr wchar_t kUpdatesFolder[] = L"updates";
 
 // A character that names no folder, drive, stream or device part in a file name on either
 // platform.
@@ -35,14 +37,30 @@ bool looksLikeInstaller(std::string_view bytes) {
   return bytes.size() >= kMinInstallerBytes && bytes[0] == 'M' && bytes[1] == 'Z';
 }
 
+std::wstring inUpdates(const std::wstring& dataFolder, const std::wstring& name) {
+  return dataFolder + pathSeparator() + kUpdatesFolder + pathSeparator() + name;
+}
+
+// Opens updates inside the data folder, made when missing. A link or junction planted at its name
+// is refused, not followed: whoever may create it must not choose where a service with full
+// rights writes and moves an executable.
+bool openUpdatesFolder(const std::wstring& dataFolder, Folder& updates) {
+  Folder data;
+  return data.open(dataFolder, Links::Follow, Folder::Purpose::Modify, nullptr, nullptr, true) &&
+         updates.openChild(data, kUpdatesFolder, Links::Refuse, Folder::Purpose::Modify, nullptr,
+                           nullptr, true);
+}
+
 // The bytes go to a fresh temporary file first; only a complete, closed file is moved over an
-// earlier download of the same version.
-bool saveInstaller(const std::wstring& finalPath, std::string_view bytes,
-                   const SelfUpdateOptions& options, std::string* error) {
-  const std::wstring temp = finalPath + L".tmp";
-  const std::string cannotWrite = "не удалось записать " + toUtf8(temp);
+// earlier download of the same version. Both names are used inside the folder that was opened.
+bool saveInstaller(const std::wstring& dataFolder, const std::wstring& name,
+                   std::string_view bytes, const SelfUpdateOptions& options, std::string* error) {
+  const std::wstring temp = name + L".tmp";
+  const std::string cannotWrite = "не удалось записать " + toUtf8(inUpdates(dataFolder, temp));
+  Folder updates;
+  if (!openUpdatesFolder(dataFolder, updates)) return fail(error, cannotWrite);
   OutputFile out;
-  if (!out.create(temp)) return fail(error, cannotWrite);
+  if (!out.createIn(updates, temp)) return fail(error, cannotWrite);
   bool written = true;
   for (size_t offset = 0; written && offset < bytes.size(); offset += kWriteChunk) {
     const size_t piece = std::min(kWriteChunk, bytes.size() - offset);
@@ -54,8 +72,8 @@ bool saveInstaller(const std::wstring& finalPath, std::string_view bytes,
     return fail(error, cannotWrite);
   }
   unsigned long code = 0;
-  if (!replaceFile(temp, finalPath, &code)) {
-    removeFile(temp);
+  if (!replaceFileIn(updates, temp, name, &code)) {
+    removeFileIn(updates, temp);
     return fail(error, "не удалось сохранить установщик, win32=" + std::to_string(code));
   }
   return true;
@@ -150,12 +168,9 @@ bool checkForUpdate(SelfUpdateAccess& engine, std::string* error,
       return fail(error, "контрольная сумма установщика не совпала");
   }
 
-  const std::wstring folder = engine.dataFolder() + pathSeparator() + L"updates";
-  createDirectories(folder);
-  const std::wstring finalPath =
-      folder + pathSeparator() + L"ZorvekSetup-" + toWide(release.version) + L".exe";
-  if (!saveInstaller(finalPath, installer, options, error)) return false;
-  engine.setDownloadedInstaller(finalPath);
+  const std::wstring name = L"ZorvekSetup-" + toWide(release.version) + L".exe";
+  if (!saveInstaller(engine.dataFolder(), name, installer, options, error)) return false;
+  engine.setDownloadedInstaller(inUpdates(engine.dataFolder(), name));
   logInfo("self update: installer " + release.version + " saved to updates" +
           (release.hasSha256 ? " (sha256 checked)"
                              : " (releases.json gives no sha256: digest not checked)"));

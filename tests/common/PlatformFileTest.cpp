@@ -5,6 +5,7 @@
 #include "TestUtil.h"
 #include "common/Text.h"
 #include "common/platform/File.h"
+#include "common/platform/Folder.h"
 
 namespace zorvek {
 namespace {
@@ -150,6 +151,50 @@ TEST(PlatformFileTest, OutputFileNeverWritesThroughALink) {
   EXPECT_EQ(test::readFile(victim), "precious");
   EXPECT_EQ(test::readFile(link), "overwritten?");
   EXPECT_FALSE(std::filesystem::is_symlink(toPath(link)));
+}
+
+TEST(PlatformFileTest, FilesMadeInAnOpenFolderStayInIt) {
+  namespace fs = std::filesystem;
+  test::TempDir dir;
+  const fs::path opened = dir.path() / "updates", moved = dir.path() / "moved",
+                 lure = dir.path() / "lure";
+  fs::create_directories(opened / "sub");
+  fs::create_directories(lure);
+  Folder folder;
+  std::string error;
+  ASSERT_TRUE(folder.open(pathToWide(opened), Links::Refuse, Folder::Purpose::Modify, &error)) << error;
+  // The folder's path comes to name another folder after the open.
+  std::error_code ec;
+  fs::rename(opened, moved, ec);
+  if (ec) GTEST_SKIP() << "an open folder cannot be renamed here: " << ec.message();
+  fs::create_directory_symlink(lure, opened, ec);
+  if (ec) fs::create_directories(opened);
+
+  OutputFile out;
+  ASSERT_TRUE(out.createIn(folder, L"setup.tmp", &error)) << error;
+  ASSERT_TRUE(out.write("new", 3));
+  ASSERT_TRUE(out.finish(&error)) << error;
+  unsigned long code = 1;
+  ASSERT_TRUE(replaceFileIn(folder, L"setup.tmp", L"setup.exe", &code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(test::readFile(pathToWide(moved / "setup.exe")), "new");
+  EXPECT_FALSE(fs::exists(moved / "setup.tmp"));
+  EXPECT_TRUE(fs::is_empty(lure));
+
+  // A file given up is removed from the opened folder too.
+  ASSERT_TRUE(out.createIn(folder, L"setup.tmp"));
+  out.discard();
+  EXPECT_FALSE(fs::exists(moved / "setup.tmp"));
+
+  EXPECT_FALSE(removeFileIn(folder, L"sub", &code));
+  EXPECT_NE(code, 0u);
+  EXPECT_TRUE(fs::is_directory(moved / "sub"));
+  EXPECT_TRUE(removeFileIn(folder, L"setup.exe", &code));
+  EXPECT_FALSE(fs::exists(moved / "setup.exe"));
+  EXPECT_FALSE(removeFileIn(folder, L"setup.exe", &code));
+  EXPECT_FALSE(out.createIn(folder, L"sub" + std::wstring(1, pathSeparator()) + L"x", &error));
+  EXPECT_FALSE(fs::exists(moved / "sub" / "x"));
+  EXPECT_TRUE(fs::is_empty(lure));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "common/platform/File.h"
+#include "common/platform/Folder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -401,14 +402,22 @@ bool OutputFile::finish(std::string* error) {
     return false;
   }
   path_.clear();
+  folder_ = nullptr;
   return true;
 }
 
 void OutputFile::discard() {
   if (isOpen()) ::close(static_cast<int>(handle_));
   handle_ = kInvalid;
-  if (!path_.empty()) ::unlink(toUtf8(path_).c_str());
+  if (!path_.empty()) {
+    if (folder_) {
+      removeFileIn(*folder_, path_);
+    } else {
+      ::unlink(toUtf8(path_).c_str());
+    }
+  }
   path_.clear();
+  folder_ = nullptr;
 }
 
 bool replaceFile(const std::wstring& from, const std::wstring& to, unsigned long* systemError) {

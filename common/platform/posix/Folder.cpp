@@ -68,6 +68,11 @@ int openStep(int dirFd, const std::string& name, Links links, bool listable, boo
   return -1;
 }
 
+// A name that stays inside the folder it is looked up in.
+bool isPlainName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
 std::atomic<unsigned> tempCounter{0};
 
 // Copies the open file into a fresh temporary inside `toFd` and renames it to `toName`.
@@ -323,6 +328,50 @@ bool removeOpenedFile(InputFile& file, const Folder& folder, const std::wstring&
   }
   syncFolder(fd);
   return true;
+}
+
+bool OutputFile::createIn(const Folder& folder, const std::wstring& name, std::string* error) {
+  discard();
+  const int dirFd = static_cast<int>(folder.native());
+  const std::string native = toUtf8(name);
+  if (!isPlainName(native)) return fail(error, "cannot create " + native + ": not a plain name");
+  ::unlinkat(dirFd, native.c_str(), 0);
+  const int fd =
+      ::openat(dirFd, native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return fail(error, errnoText("cannot create", errno));
+  handle_ = fd;
+  path_ = name;
+  folder_ = &folder;
+  failure_ = 0;
+  return true;
+}
+
+bool replaceFileIn(const Folder& folder, const std::wstring& from, const std::wstring& to,
+                   unsigned long* systemError) {
+  const int dirFd = static_cast<int>(folder.native());
+  const std::string source = toUtf8(from), target = toUtf8(to);
+  int err = 0;
+  if (!isPlainName(source) || !isPlainName(target)) {
+    err = EINVAL;
+  } else if (::renameat(dirFd, source.c_str(), dirFd, target.c_str()) != 0) {
+    err = errno;
+  }
+  if (systemError) *systemError = static_cast<unsigned long>(err);
+  if (err != 0) return false;
+  syncFolder(dirFd);
+  return true;
+}
+
+bool removeFileIn(const Folder& folder, const std::wstring& name, unsigned long* systemError) {
+  const std::string native = toUtf8(name);
+  int err = 0;
+  if (!isPlainName(native)) {
+    err = EINVAL;
+  } else if (::unlinkat(static_cast<int>(folder.native()), native.c_str(), 0) != 0) {
+    err = errno;
+  }
+  if (systemError) *systemError = static_cast<unsigned long>(err);
+  return err == 0;
 }
 
 }  // namespace zorvek

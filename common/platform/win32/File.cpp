@@ -1,4 +1,5 @@
 #include "common/platform/File.h"
+#include "common/platform/Folder.h"
 
 #include "common/platform/win32/FileDetail.h"
 #include "common/platform/win32/Handle.h"
@@ -438,14 +439,22 @@ bool OutputFile::finish(std::string* error) {
     return false;
   }
   path_.clear();
+  folder_ = nullptr;
   return true;
 }
 
 void OutputFile::discard() {
   if (isOpen()) CloseHandle(asHandle(handle_));
   handle_ = kInvalid;
-  if (!path_.empty()) DeleteFileW(path_.c_str());
+  if (!path_.empty()) {
+    if (folder_) {
+      removeFileIn(*folder_, path_);
+    } else {
+      DeleteFileW(path_.c_str());
+    }
+  }
   path_.clear();
+  folder_ = nullptr;
 }
 
 bool replaceFile(const std::wstring& from, const std::wstring& to, unsigned long* systemError) {

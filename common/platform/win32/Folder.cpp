@@ -389,4 +389,71 @@ bool removeOpenedFile(InputFile& file, const Folder& folder, const std::wstring&
   return true;
 }
 
+bool OutputFile::createIn(const Folder& folder, const std::wstring& name, std::string* error) {
+  discard();
+  // What is left at the name goes first, a link itself rather than its target; FILE_CREATE then
+  // refuses anything that reappeared there.
+  removeFileIn(folder, name);
+  HANDLE h = INVALID_HANDLE_VALUE;
+  const NTSTATUS status = openRelative(asHandle(folder.native()), name, GENERIC_WRITE | SYNCHRONIZE,
+                                       0, FILE_CREATE,
+                                       FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, h);
+  if (status < 0) return fail(error, win32Text("cannot create", codeOf(status)));
+  handle_ = reinterpret_cast<intptr_t>(h);
+  path_ = name;
+  folder_ = &folder;
+  failure_ = 0;
+  return true;
+}
+
+bool replaceFileIn(const Folder& folder, const std::wstring& from, const std::wstring& to,
+                   unsigned long* systemError) {
+  const HANDLE root = asHandle(folder.native());
+  HANDLE target = INVALID_HANDLE_VALUE;
+  if (openRelative(root, to, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, kAllShares,
+                   FILE_OPEN, FILE_OPEN_REPARSE_POINT, target) >= 0) {
+    const UniqueFile held(target);
+    FILE_BASIC_INFO basic{};
+    if (GetFileInformationByHandleEx(target, FileBasicInfo, &basic, sizeof basic) &&
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+      // Zero times are left as they are.
+      FILE_BASIC_INFO cleared{};
+      cleared.FileAttributes = basic.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+      if (cleared.FileAttributes == 0) cleared.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+      SetFileInformationByHandle(target, FileBasicInfo, &cleared, sizeof cleared);
+    }
+  }
+  HANDLE h = INVALID_HANDLE_VALUE;
+  NTSTATUS status = openRelative(root, from, DELETE | SYNCHRONIZE, FILE_SHARE_READ, FILE_OPEN,
+                                 FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, h);
+  if (status >= 0) {
+    const UniqueFile held(h);
+    status = renameHandle(h, root, to);
+  }
+  if (systemError) *systemError = status >= 0 ? 0 : codeOf(status);
+  return status >= 0;
+}
+
+bool removeFileIn(const Folder& folder, const std::wstring& name, unsigned long* systemError) {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  const NTSTATUS status = openRelative(asHandle(folder.native()), name,
+                                       DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kAllShares,
+                                       FILE_OPEN, FILE_OPEN_REPARSE_POINT, h);
+  DWORD code = status >= 0 ? 0 : codeOf(status);
+  if (status >= 0) {
+    const UniqueFile held(h);
+    BY_HANDLE_FILE_INFORMATION bi{};
+    if (!GetFileInformationByHandle(h, &bi)) {
+      code = GetLastError();
+    } else if ((bi.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+               !(bi.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      code = ERROR_DIRECTORY;
+    } else if (!setDisposition(h)) {
+      code = GetLastError();
+    }
+  }
+  if (systemError) *systemError = code;
+  return code == 0;
+}
+
 }  // namespace zorvek

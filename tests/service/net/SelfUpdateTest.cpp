@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "TestHttpServer.h"
 #include "TestUtil.h"
 #include "common/Hash.h"
@@ -319,6 +321,70 @@ TEST_F(CheckForUpdateTest, AnUpdatesFolderThatCannotBeCreatedFailsTheWrite) {
   EXPECT_FALSE(run(&error));
   EXPECT_EQ(error, "не удалось записать " + toUtf8(updates(L"ZorvekSetup-1.3.0.exe.tmp")));
   EXPECT_EQ(test::readFile(updates()), "a file where the folder belongs");
+}
+
+TEST_F(CheckForUpdateTest, LinksPlantedInUpdatesRedirectNothing) {
+  namespace fs = std::filesystem;
+  releases_ = releases("1.3.0", installerUrl_);
+  const fs::path elsewhere = dir_.path() / "elsewhere", victim = dir_.path() / "victim.exe";
+  const fs::path folder = toPath(updates());
+  const struct {
+    const char* what;
+    fs::path link;  // made a link to `elsewhere` (a folder) or `victim` (a file)
+    bool toFolder;
+  } cases[] = {
+      {"updates is a link to another folder", folder, true},
+      {"the temporary name is a link", folder / "ZorvekSetup-1.3.0.exe.tmp", false},
+      {"the final name is a link", folder / "ZorvekSetup-1.3.0.exe", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(folder);
+    fs::remove_all(elsewhere);
+    fs::create_directories(elsewhere);
+    test::writeFile(pathToWide(victim), "precious");
+    if (!c.toFolder) fs::create_directories(folder);
+    std::error_code ec;
+    if (c.toFolder) {
+      fs::create_directory_symlink(elsewhere, c.link, ec);
+    } else {
+      fs::create_symlink(victim, c.link, ec);
+    }
+    if (ec || !fs::is_symlink(fs::symlink_status(c.link)))
+      GTEST_SKIP() << "symbolic links cannot be made here: " << ec.message();
+    engine_.installer = L"earlier";
+
+    std::string error;
+    const bool ok = run(&error);
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    EXPECT_EQ(test::readFile(pathToWide(victim)), "precious");
+    if (c.toFolder) {
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(error, "не удалось записать " + toUtf8(updates(L"ZorvekSetup-1.3.0.exe.tmp")));
+      EXPECT_EQ(engine_.installer, L"earlier");
+      EXPECT_TRUE(fs::is_symlink(fs::symlink_status(folder)));
+    } else {
+      // The link itself is replaced by the download.
+      ASSERT_TRUE(ok) << error;
+      const fs::path saved = folder / "ZorvekSetup-1.3.0.exe";
+      EXPECT_FALSE(fs::is_symlink(fs::symlink_status(saved)));
+      EXPECT_TRUE(test::readFile(pathToWide(saved)) == installer_);
+      EXPECT_FALSE(fs::exists(fs::symlink_status(folder / "ZorvekSetup-1.3.0.exe.tmp")));
+    }
+  }
+}
+
+TEST_F(CheckForUpdateTest, AReadOnlyEarlierDownloadIsReplaced) {
+  namespace fs = std::filesystem;
+  releases_ = releases("1.3.0", installerUrl_);
+  ASSERT_TRUE(createDirectories(updates()));
+  const std::wstring path = updates(L"ZorvekSetup-1.3.0.exe");
+  test::writeFile(path, "earlier");
+  fs::permissions(toPath(path), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  std::string error;
+  ASSERT_TRUE(run(&error)) << error;
+  EXPECT_TRUE(test::readFile(path) == installer_);
 }
 
 class SelfUpdateEngineTest : public CheckForUpdateTest {
