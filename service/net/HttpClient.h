@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace zorvek::svc {
 
@@ -28,6 +29,15 @@ struct HttpOptions {
 // "http(s) required: " + url, "http status N", "response too large", or the failing step).
 bool httpGet(const std::string& url, std::string* body, std::string* error,
              const HttpOptions& options = {});
+
+// With the environment variable ZORVEK_LOOPBACK_ONLY set and not empty, httpGet reaches only this
+// machine: any other host fails with "network limited to this machine: " + url before anything
+// is sent. Test runs and demos set it so that no built-in address is ever asked.
+inline constexpr wchar_t kLoopbackOnlyVariable[] = L"ZORVEK_LOOPBACK_ONLY";
+// True for "localhost", an IPv4 address in 127.0.0.0/8 and "::1" (bracketed or not).
+bool isLoopbackHost(std::string_view host);
+// httpGet's check of a URL's host under ZORVEK_LOOPBACK_ONLY.
+bool hostAllowed(std::string_view host, const std::string& url, std::string* error);
 
 // httpGet's shape, for callers that let tests answer in its place.
 using HttpFetch = std::function<bool(const std::string& url, std::string* body, std::string* error)>;

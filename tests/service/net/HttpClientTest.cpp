@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "ScopedEnvironment.h"
 #include "TestHttpServer.h"
 #include "common/platform/File.h"
 #include "service/net/HttpClient.h"
@@ -162,6 +163,37 @@ TEST(HttpClientTest, NoServerIsAFailure) {
   std::string error;
   EXPECT_FALSE(httpGet("http://127.0.0.1:" + std::to_string(port) + "/", nullptr, &error));
   EXPECT_FALSE(error.empty());
+}
+
+TEST(HttpClientTest, LoopbackHosts) {
+  const struct {
+    const char* host;
+    bool loopback;
+  } cases[] = {
+      {"localhost", true},      {"127.0.0.1", true},       {"127.255.0.9", true},
+      {"[::1]", true},          {"::1", true},             {"128.0.0.1", false},
+      {"127.0.0.1.example", false}, {"127.0.0", false},    {"127.0.0.256", false},
+      {"1270.0.0.1", false},    {"127..0.1", false},       {"localhost.example", false},
+      {"0.0.0.0", false},       {"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(isLoopbackHost(c.host), c.loopback) << c.host;
+}
+
+TEST(HttpClientTest, LoopbackOnlyRefusesOtherHostsBeforeSending) {
+  TestHttpServer server([](const std::string&) { return HttpReply{200, "here"}; });
+  // 0.0.0.0 reaches the local server on Linux, so nothing but the refusal keeps the request away.
+  const std::string other = "http://0.0.0.0:" + std::to_string(server.port()) + "/x";
+  test::ScopedEnvironment limited(kLoopbackOnlyVariable, L"1");
+  ASSERT_TRUE(limited.ok());
+  std::string body, error;
+  EXPECT_FALSE(httpGet(other, &body, &error));
+  EXPECT_EQ(error, "network limited to this machine: " + other);
+  EXPECT_TRUE(server.requests().empty());
+  EXPECT_TRUE(httpGet(server.url("/x"), &body, &error)) << error;
+  EXPECT_EQ(body, "here");
+  // Empty means not set.
+  ASSERT_TRUE(limited.set(L""));
+  EXPECT_TRUE(hostAllowed("example.org", "https://example.org/", &error));
 }
 
 TEST(HttpClientTest, WorksWithoutEitherOutput) {

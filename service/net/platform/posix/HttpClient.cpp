@@ -107,6 +107,11 @@ bool httpGet(const std::string& url, std::string* body, std::string* error,
   const std::string schemeText = scheme;
   curl_free(scheme);
   if (schemeText != "http" && schemeText != "https") return fail(error, "http(s) required: " + url);
+  char* host = nullptr;
+  if (curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK) return fail(error, "bad url");
+  const std::string hostText = host;
+  curl_free(host);
+  if (!hostAllowed(hostText, url, error)) return false;
 
   std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
   if (!curl) return fail(error, "curl_easy_init failed");

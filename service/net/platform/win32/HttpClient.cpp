@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "common/Text.h"
 #include "common/platform/win32/Handle.h"
 #include "common/platform/win32/Win.h"
 // After Win.h: winhttp.h needs the types windows.h declares.
@@ -94,6 +95,7 @@ bool httpGet(const std::string& url, std::string* body, std::string* error,
   if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
     return fail(error, "http(s) required: " + url);
   }
+  if (!hostAllowed(toUtf8(std::wstring(host, parts.dwHostNameLength)), url, error)) return false;
   const std::wstring target = std::wstring(path) + extra;
 
   const std::wstring agent(kHttpUserAgent, kHttpUserAgent + sizeof kHttpUserAgent - 1);
