@@ -151,7 +151,8 @@ void runDirectoryWatcher(RealTimeAccess& engine, const WatcherOptions& options,
   const std::vector<std::wstring> folders =
       options.folders.empty() ? defaultWatchedFolders() : options.folders;
   WatchStart start = WatchStart::NothingOpened;
-  const auto watcher = openChangeWatcher(folders, [&] { return engine.stopping(); }, &start);
+  const auto watcher = openChangeWatcher(folders, engine.serviceFolders(),
+                                         [&] { return engine.stopping(); }, &start);
   if (!watcher) {
     if (start == WatchStart::NothingOpened && !engine.stopping())
       logWarning("real-time: no watchable directories");
