@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/ServiceConfig.h"
 #include "service/FileScanner.h"
@@ -23,6 +24,9 @@ class RealTimeAccess {
   // A file scanner over the current database with the engine's options; its shouldScan is the
   // file filter. Null when no database is loaded.
   virtual std::unique_ptr<FileScanner> makeScanner() const = 0;
+  // The folders the service itself writes (its data folder, the quarantine). Never watched: the
+  // file the engine has just quarantined would come back as a detection nobody can decide on.
+  virtual std::vector<std::wstring> serviceFolders() const = 0;
   // Waits up to `ms` or until the engine stops; true when stopping.
   virtual bool waitForStop(uint64_t ms) = 0;
   virtual bool stopping() const = 0;

@@ -250,6 +250,13 @@ std::unique_ptr<FileScanner> ScanWorker::makeScanner() const {
   return std::make_unique<FileScanner>(std::move(db), engineScannerOptions(snapshotConfig()));
 }
 
+std::vector<std::wstring> ScanWorker::serviceFolders() const {
+  std::vector<std::wstring> out{dataFolder_};
+  const std::wstring quarantine = settings_.copy().quarantineDir;
+  if (!quarantine.empty()) out.push_back(quarantine);
+  return out;
+}
+
 bool ScanWorker::realTimeCheck(const std::wstring& path) {
   try {
     const auto scanner = makeScanner();

@@ -152,6 +152,7 @@ class ScanWorker final : private RealTimeAccess,
  private:
   // The rest of the narrow views.
   std::unique_ptr<FileScanner> makeScanner() const override;
+  std::vector<std::wstring> serviceFolders() const override;
   bool recordLiveUpdate(std::string* error) override;
   uint64_t unixMs() override { return clock_->unixMs(); }
 

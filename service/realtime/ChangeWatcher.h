@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/platform/Folder.h"
@@ -39,9 +40,17 @@ enum class WatchStart { Started, NothingOpened, Failed };
 // Watches every folder of the list that can be opened; the others are skipped. Null when none
 // could be opened or the watch could not be set up (`result` tells which; the platform logs the
 // reason of a failure). `stopping` ends a long set-up early.
+// Nothing inside `excluded` is ever reported, and a watched folder inside one is not watched:
+// inotify sets no watch there; Windows, whose watch takes the whole tree, drops those records by
+// name before anything is opened.
 std::unique_ptr<ChangeWatcher> openChangeWatcher(const std::vector<std::wstring>& folders,
+                                                 const std::vector<std::wstring>& excluded,
                                                  const std::function<bool()>& stopping,
                                                  WatchStart* result);
+
+// Whether `path` is `folder` or lies below it, compared as the platform's file system compares
+// names (Windows: case ignored, either separator). Trailing separators of `folder` do not count.
+bool isWithinFolder(std::wstring_view path, std::wstring_view folder);
 
 // The entries of a folder, for the walks that bring folders under watch. Only names come of it:
 // each file is judged later by its path, on the scanner's own terms.

@@ -51,11 +51,14 @@ class Watcher {
         counters_.lost.fetch_add(1);
       }
       if (batch.changes.empty() && pending_.empty()) continue;
+      const auto busySince = Clock::now();
       // The database of this moment: a reload since the last batch reaches the watcher at once.
       const std::unique_ptr<FileScanner> scanner = engine_.makeScanner();
       if (!scanner) continue;
       queue(*scanner, batch.changes);
       judgeDue(*scanner);
+      counters_.busyMicros.fetch_add(static_cast<uint64_t>(
+          std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - busySince).count()));
     }
   }
 
@@ -151,7 +154,8 @@ void runDirectoryWatcher(RealTimeAccess& engine, const WatcherOptions& options,
   const std::vector<std::wstring> folders =
       options.folders.empty() ? defaultWatchedFolders() : options.folders;
   WatchStart start = WatchStart::NothingOpened;
-  const auto watcher = openChangeWatcher(folders, [&] { return engine.stopping(); }, &start);
+  const auto watcher = openChangeWatcher(folders, engine.serviceFolders(),
+                                         [&] { return engine.stopping(); }, &start);
   if (!watcher) {
     if (start == WatchStart::NothingOpened && !engine.stopping())
       logWarning("real-time: no watchable directories");

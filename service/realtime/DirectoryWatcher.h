@@ -24,6 +24,9 @@ struct WatcherCounters {
   std::atomic<uint64_t> scanned{0};   // files judged
   std::atomic<uint64_t> detected{0};  // of those, reported
   std::atomic<uint64_t> lost{0};      // notification overflows: changes that were never seen
+  // Time spent on changes (filtering, opening, judging), not waiting for them: the watcher's own
+  // pace, apart from how fast files arrive and the settle delay.
+  std::atomic<uint64_t> busyMicros{0};
 };
 
 // The body of the real-time thread: returns when the engine stops (within one wait), or at once

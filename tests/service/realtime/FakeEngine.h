@@ -55,6 +55,7 @@ class FakeEngine final : public RealTimeAccess {
     if (!database_) return nullptr;
     return std::make_unique<FileScanner>(database_, engineScannerOptions(ServiceConfig{}));
   }
+  std::vector<std::wstring> serviceFolders() const override { return ownFolders; }
   bool waitForStop(uint64_t) override { return stopping(); }
   bool stopping() const override { return stop.load(); }
 
@@ -71,6 +72,7 @@ class FakeEngine final : public RealTimeAccess {
 
   std::atomic<bool> stop{false};
   std::function<void()> onMakeScanner;  // set before the watcher starts
+  std::vector<std::wstring> ownFolders;  // the service's folders, never watched
 
  private:
   std::shared_ptr<const SignatureDatabase> database_;

@@ -21,9 +21,11 @@ namespace {
 
 class RealTimeEngineTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    data_ = dir_.file(L"data");
+  void SetUp() override { prepare(false); }
+  // The installed service keeps its data (and so its quarantine) inside a watched tree.
+  void prepare(bool dataInsideWatched) {
     watched_ = dir_.file(L"watched");
+    data_ = dataInsideWatched ? watched_ + pathSeparator() + L"ZORVEK Antivirus" : dir_.file(L"data");
     ASSERT_TRUE(createDirectories(data_));
     ASSERT_TRUE(createDirectories(watched_));
     const std::wstring db = dir_.file(L"main.db");
@@ -76,7 +78,12 @@ class RealTimeEngineTest : public ::testing::Test {
   std::unique_ptr<ScanWorker> engine_;
 };
 
-TEST_F(RealTimeEngineTest, DroppedFileReachesAClientExactlyOnce) {
+class RealTimeDropTest : public RealTimeEngineTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override { prepare(GetParam()); }
+};
+
+TEST_P(RealTimeDropTest, DroppedFileReachesAClientExactlyOnce) {
   ScanWorker& w = startEngine();
   EXPECT_NE(log().find("minifilter unavailable (фильтр-драйвер недоступен (hr=0x"), std::string::npos)
       << log();
@@ -105,8 +112,15 @@ TEST_F(RealTimeEngineTest, DroppedFileReachesAClientExactlyOnce) {
   ASSERT_TRUE(w.decideThreat(decision, &error)) << error;
   EXPECT_FALSE(pathExists(in(L"dropped.exe")));
   EXPECT_EQ(w.quarantineList().size(), 1u);
-  EXPECT_TRUE(collect(w, 400).empty());  // the move out of the folder is no new detection
+  // Neither the move out of the folder nor the copy in the quarantine is a new detection.
+  EXPECT_TRUE(collect(w, 400).empty());
+  EXPECT_EQ(log().find("real-time detection: " + toUtf8(data_)), std::string::npos) << log();
 }
+
+INSTANTIATE_TEST_SUITE_P(DataFolder, RealTimeDropTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                           return p.param ? "InsideWatchedTree" : "Elsewhere";
+                         });
 
 TEST_F(RealTimeEngineTest, KernelPathBlocksHighAllowsMediumAndTheWatcherReportsBoth) {
   ScanWorker& w = startEngine(driver_.factory());

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "common/Logger.h"
 #include "common/Text.h"
@@ -16,7 +18,6 @@
 
 namespace zorvek::svc {
 namespace {
-
 
 // Close after write, moved in and created; folders only, never through a link.
 constexpr uint32_t kMask = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_ONLYDIR |
@@ -27,15 +28,40 @@ std::wstring relativeJoin(const std::wstring& folder, const std::wstring& name) 
   return folder.empty() ? name : folder + L'/' + name;
 }
 
-bool isUnder(const std::wstring& path, const std::wstring& folder) {
-  return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-                            path[folder.size()] == L'/');
-}
+// The service's own folders, by name and, for those that exist, by identity: a watched tree may
+// reach one under another spelling (a linked watched folder, a bind mount).
+class ServiceFolders {
+ public:
+  explicit ServiceFolders(const std::vector<std::wstring>& folders) {
+    for (const std::wstring& f : folders) {
+      if (f.empty()) continue;
+      names_.push_back(f);
+      struct stat st {};
+      if (::stat(toUtf8(f).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        identities_.push_back({st.st_dev, st.st_ino});
+    }
+  }
+  bool contain(const std::wstring& folder) const {
+    for (const std::wstring& n : names_)
+      if (isWithinFolder(folder, n)) return true;
+    if (identities_.empty()) return false;
+    struct stat st {};
+    if (::stat(toUtf8(folder).c_str(), &st) != 0) return false;
+    for (const auto& [dev, ino] : identities_)
+      if (st.st_dev == dev && st.st_ino == ino) return true;
+    return false;
+  }
+
+ private:
+  std::vector<std::wstring> names_;
+  std::vector<std::pair<dev_t, ino_t>> identities_;
+};
 
 // One watched folder: its own inotify instance, so an overflow names the folder it hit.
 class Root {
  public:
-  Root(std::wstring folder, int fd) : folder_(std::move(folder)), fd_(fd) {}
+  Root(std::wstring folder, int fd, const ServiceFolders& excluded)
+      : folder_(std::move(folder)), fd_(fd), excluded_(excluded) {}
   ~Root() { ::close(fd_); }
   Root(const Root&) = delete;
   Root& operator=(const Root&) = delete;
@@ -56,6 +82,8 @@ class Root {
       pending.pop_back();
       const std::wstring full = rel.empty() ? folder_ : joinPath(folder_, rel);
       if (!rel.empty() && isExcludedFolder(full)) continue;
+      // No watch at all inside the service's own folders: nothing there is ever seen.
+      if (excluded_.contain(full)) continue;
       // The watched folder itself may be a link its owner chose; nothing below it is followed.
       const uint32_t mask = rel.empty() ? (kMask & ~static_cast<uint32_t>(IN_DONT_FOLLOW)) : kMask;
       const int wd = ::inotify_add_watch(fd_, toUtf8(full).c_str(), mask);
@@ -86,7 +114,7 @@ class Root {
   // A folder moved away: its watches now describe paths that no longer exist.
   void removeTree(const std::wstring& relative) {
     for (auto it = dirs_.begin(); it != dirs_.end();) {
-      if (isUnder(it->second, relative)) {
+      if (isWithinFolder(it->second, relative)) {
         ::inotify_rm_watch(fd_, it->first);
         it = dirs_.erase(it);
       } else {
@@ -139,12 +167,17 @@ class Root {
 
   std::wstring folder_;
   int fd_;
+  const ServiceFolders& excluded_;  // owned by the watcher
   std::unordered_map<int, std::wstring> dirs_;  // watch descriptor -> folder relative to folder_
 };
 
 class InotifyWatcher final : public ChangeWatcher {
  public:
-  explicit InotifyWatcher(std::vector<std::unique_ptr<Root>> roots) : roots_(std::move(roots)) {}
+  explicit InotifyWatcher(std::unique_ptr<ServiceFolders> excluded) : excluded_(std::move(excluded)) {}
+
+  const ServiceFolders& excluded() const { return *excluded_; }
+  void add(std::unique_ptr<Root> root) { roots_.push_back(std::move(root)); }
+  bool empty() const { return roots_.empty(); }
 
   void wait(uint32_t ms, ChangeBatch& out) override {
     std::vector<pollfd> fds;
@@ -159,6 +192,7 @@ class InotifyWatcher final : public ChangeWatcher {
   bool& limitLogged() { return limitLogged_; }
 
  private:
+  std::unique_ptr<ServiceFolders> excluded_;  // before the roots, which refer to it
   std::vector<std::unique_ptr<Root>> roots_;
   bool limitLogged_ = false;
 };
@@ -166,30 +200,32 @@ class InotifyWatcher final : public ChangeWatcher {
 }  // namespace
 
 std::unique_ptr<ChangeWatcher> openChangeWatcher(const std::vector<std::wstring>& folders,
+                                                 const std::vector<std::wstring>& excluded,
                                                  const std::function<bool()>& stopping,
                                                  WatchStart* result) {
   *result = WatchStart::NothingOpened;
-  std::vector<std::unique_ptr<Root>> roots;
-  bool limitLogged = false;
+  auto watcher = std::make_unique<InotifyWatcher>(std::make_unique<ServiceFolders>(excluded));
   for (std::wstring folder : folders) {
     if (stopping && stopping()) break;
     while (folder.size() > 1 && folder.back() == L'/') folder.pop_back();
     struct stat st {};
     if (::stat(toUtf8(folder).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+    if (watcher->excluded().contain(folder)) {
+      logInfo("real-time: not watched, the service's own folder: " + toUtf8(folder));
+      continue;
+    }
     const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd < 0) {
       logError(std::string("real-time: inotify_init1 failed: ") + std::strerror(errno));
       *result = WatchStart::Failed;
       return nullptr;
     }
-    auto root = std::make_unique<Root>(folder, fd);
-    root->addTree(L"", false, nullptr, limitLogged, stopping);
-    if (root->watchCount() > 0) roots.push_back(std::move(root));
+    auto root = std::make_unique<Root>(folder, fd, watcher->excluded());
+    root->addTree(L"", false, nullptr, watcher->limitLogged(), stopping);
+    if (root->watchCount() > 0) watcher->add(std::move(root));
   }
-  if (roots.empty()) return nullptr;
+  if (watcher->empty()) return nullptr;
   *result = WatchStart::Started;
-  auto watcher = std::make_unique<InotifyWatcher>(std::move(roots));
-  watcher->limitLogged() = limitLogged;
   return watcher;
 }
 
@@ -200,6 +236,14 @@ std::vector<std::wstring> defaultWatchedFolders() {
 bool isPlainFile(const std::wstring& path) {
   struct stat st {};
   return ::lstat(toUtf8(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool isWithinFolder(std::wstring_view path, std::wstring_view folder) {
+  while (folder.size() > 1 && folder.back() == L'/') folder.remove_suffix(1);
+  if (folder.empty() || path.size() < folder.size() || path.substr(0, folder.size()) != folder)
+    return false;
+  // Not a sibling that merely begins with the same letters.
+  return path.size() == folder.size() || path[folder.size()] == L'/' || folder.back() == L'/';
 }
 
 }  // namespace zorvek::svc

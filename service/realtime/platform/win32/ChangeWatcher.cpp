@@ -1,9 +1,11 @@
 #include "service/realtime/ChangeWatcher.h"
 
+#include <algorithm>
 #include <span>
 
 #include "common/Logger.h"
 #include "common/Text.h"
+#include "common/platform/win32/FileDetail.h"
 #include "common/platform/win32/Handle.h"
 #include "common/platform/win32/Win.h"
 #include "service/FileScanner.h"
@@ -21,6 +23,24 @@ static_assert(kNotifyFilter == 0x59);
 // Files of a folder that arrived whole taken at one notification; a larger tree is left to scans.
 constexpr size_t kMaxArrivedFiles = 10000;
 
+bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// The service's own folders, each made whole once so that every record meets the same spelling.
+class ServiceFolders {
+ public:
+  explicit ServiceFolders(const std::vector<std::wstring>& folders) {
+    for (const std::wstring& f : folders)
+      if (!f.empty()) folders_.push_back(detail::fullPath(f));
+  }
+  bool contain(const std::wstring& path) const {
+    return std::any_of(folders_.begin(), folders_.end(),
+                       [&](const std::wstring& f) { return isWithinFolder(path, f); });
+  }
+
+ private:
+  std::vector<std::wstring> folders_;
+};
+
 bool isPlainFolder(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
@@ -29,7 +49,8 @@ bool isPlainFolder(const std::wstring& path) {
 
 // A folder moved or renamed into the tree draws one notification for itself and none for the
 // files it brings: those count as changed too. Links below it are not followed.
-void addArrivedFiles(const std::wstring& folder, const std::wstring& relative, ChangeBatch& out) {
+void addArrivedFiles(const std::wstring& folder, const std::wstring& relative,
+                     const ServiceFolders& excluded, ChangeBatch& out) {
   std::vector<std::wstring> pending{relative};
   std::vector<DirEntry> entries;
   size_t left = kMaxArrivedFiles;
@@ -37,7 +58,7 @@ void addArrivedFiles(const std::wstring& folder, const std::wstring& relative, C
     const std::wstring rel = std::move(pending.back());
     pending.pop_back();
     const std::wstring full = folder + L'\\' + rel;
-    if (isExcludedFolder(full) || !listFolder(full, entries)) continue;
+    if (isExcludedFolder(full) || excluded.contain(full) || !listFolder(full, entries)) continue;
     for (const DirEntry& e : entries) {
       if (e.kind == DirEntry::Kind::Directory) {
         pending.push_back(rel + L'\\' + e.name);
@@ -69,8 +90,8 @@ struct Watch {
 
 class Win32ChangeWatcher final : public ChangeWatcher {
  public:
-  explicit Win32ChangeWatcher(std::vector<std::unique_ptr<Watch>> watches)
-      : watches_(std::move(watches)) {}
+  Win32ChangeWatcher(std::vector<std::unique_ptr<Watch>> watches, ServiceFolders excluded)
+      : watches_(std::move(watches)), excluded_(std::move(excluded)) {}
 
   ~Win32ChangeWatcher() override {
     for (auto& w : watches_) {
@@ -105,9 +126,11 @@ class Win32ChangeWatcher final : public ChangeWatcher {
       const size_t filled = bytes < kBufferBytes ? bytes : kBufferBytes;
       for (ChangeRecord& r : parseChangeRecords(
                std::span(reinterpret_cast<const uint8_t*>(w.buffer.get()), filled))) {
+        const std::wstring full = w.folder + L'\\' + r.name;
+        if (excluded_.contain(full)) continue;
         if ((r.action == FILE_ACTION_ADDED || r.action == FILE_ACTION_RENAMED_NEW_NAME) &&
-            isPlainFolder(w.folder + L'\\' + r.name)) {
-          addArrivedFiles(w.folder, r.name, out);
+            isPlainFolder(full)) {
+          addArrivedFiles(w.folder, r.name, excluded_, out);
           continue;
         }
         out.changes.push_back({w.folder, std::move(r.name)});
@@ -121,17 +144,24 @@ class Win32ChangeWatcher final : public ChangeWatcher {
 
  private:
   std::vector<std::unique_ptr<Watch>> watches_;
+  ServiceFolders excluded_;
 };
 
 }  // namespace
 
 std::unique_ptr<ChangeWatcher> openChangeWatcher(const std::vector<std::wstring>& folders,
+                                                 const std::vector<std::wstring>& excluded,
                                                  const std::function<bool()>& stopping,
                                                  WatchStart* result) {
   *result = WatchStart::NothingOpened;
+  ServiceFolders serviceFolders(excluded);
   std::vector<std::unique_ptr<Watch>> watches;
   for (const std::wstring& folder : folders) {
     if (stopping && stopping()) break;
+    if (serviceFolders.contain(detail::fullPath(folder))) {
+      logInfo("real-time: not watched, the service's own folder: " + toUtf8(folder));
+      continue;
+    }
     UniqueFile directory(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                      nullptr, OPEN_EXISTING,
@@ -164,7 +194,7 @@ std::unique_ptr<ChangeWatcher> openChangeWatcher(const std::vector<std::wstring>
     }
   }
   *result = WatchStart::Started;
-  return std::make_unique<Win32ChangeWatcher>(std::move(watches));
+  return std::make_unique<Win32ChangeWatcher>(std::move(watches), std::move(serviceFolders));
 }
 
 std::vector<std::wstring> defaultWatchedFolders() {
@@ -177,6 +207,20 @@ bool isPlainFile(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES &&
          (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
                         FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
+bool isWithinFolder(std::wstring_view path, std::wstring_view folder) {
+  while (folder.size() > 1 && isSeparator(folder.back())) folder.remove_suffix(1);
+  if (folder.empty() || path.size() < folder.size()) return false;
+  if (path.size() > folder.size() && !isSeparator(path[folder.size()]) &&
+      !isSeparator(folder.back()))
+    return false;  // a sibling that merely begins with the same letters
+  std::wstring a(path.substr(0, folder.size())), b(folder);
+  std::replace(a.begin(), a.end(), L'/', L'\\');
+  std::replace(b.begin(), b.end(), L'/', L'\\');
+  // The file system's own case rule, beyond ASCII (user names in Cyrillic are common).
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace zorvek::svc

@@ -32,6 +32,22 @@ TEST_F(WatcherFixture, LinksAndFifosAreNeverOpened) {
   EXPECT_EQ(counters_.scanned.load(), 1u);
 }
 
+TEST_F(WatcherFixture, ServiceFolderReachedUnderAnotherNameIsNotWatched) {
+  // The watched folder is a link its owner chose; the service names its data folder by the real
+  // path, so only the folder's identity tells that the two meet.
+  const std::wstring alias = dir_.file(L"alias");
+  ASSERT_EQ(::symlink(toUtf8(watched_).c_str(), toUtf8(alias).c_str()), 0);
+  ASSERT_TRUE(createDirectories(in(L"data")));
+  engine_.ownFolders = {in(L"data")};
+  options_.folders = {alias};
+  start();
+  write(L"data/quarantined.exe", test::kThreat);
+  write(L"sentinel.com", test::kThreat);
+  ASSERT_TRUE(waitForReports(1));
+  settle();
+  EXPECT_EQ(engine_.reportedPaths(), std::vector<std::wstring>{alias + L"/sentinel.com"});
+}
+
 TEST_F(WatcherFixture, TreeMadeAtOnceIsWatchedToItsDepth) {
   // The folders appear faster than their notifications are read: each is watched when its
   // parent's notification comes, and what is already inside is found by listing.
