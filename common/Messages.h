@@ -68,6 +68,10 @@ struct HelloReply {
   bool selfUpdateRunning = false;
   std::string selfUpdateError;
   std::wstring installerPath;
+  // Changes whenever the quarantine does, so a client refetches the list only then. Sent after
+  // the fields above, where an older client ignores it; 0 from an older service, which never
+  // reports one.
+  uint64_t quarantineGeneration = 0;
   bool operator==(const HelloReply&) const = default;
 };
 std::string encodeHelloReply(const HelloReply& r);

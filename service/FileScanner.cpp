@@ -192,20 +192,26 @@ void FileScanner::walk(const ScanTarget& target, const FileVisitor& visitor,
   }
 }
 
-ScanProgressInfo FileScanner::measure(const std::vector<ScanTarget>& targets) const {
+ScanProgressInfo FileScanner::measure(const std::vector<ScanTarget>& targets,
+                                      const std::atomic<bool>& stop) const {
   ScanProgressInfo info;
   info.phase = L"counting";
-  const std::atomic<bool> never{false};
   for (const ScanTarget& target : targets) {
+    if (stop.load()) break;
     walk(target, [&](const WalkEntry& file) {
       if (!shouldScan(file.path)) return;
       FileInfo entry;
       if (!file.folder.entryInfo(file.name, entry)) return;
       ++info.filesTotal;
       info.bytesTotal += entry.size;
-    }, never);
+    }, stop);
   }
   return info;
+}
+
+ScanProgressInfo FileScanner::measure(const std::vector<ScanTarget>& targets) const {
+  const std::atomic<bool> never{false};
+  return measure(targets, never);
 }
 
 ScanSummary FileScanner::scan(const std::vector<ScanTarget>& targets,

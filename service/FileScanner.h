@@ -75,7 +75,10 @@ class FileScanner {
   // The database may be null: files are then evaluated without lookups.
   FileScanner(std::shared_ptr<const SignatureDatabase> database, Options options = {});
 
-  // Counts the files that pass the filter (phase "counting"); ignores the cancel flag.
+  // Counts the files that pass the filter (phase "counting"); ignores the cancel flag, which
+  // scan() clears, but gives up at the next entry once `stop` is true (the count is then short).
+  ScanProgressInfo measure(const std::vector<ScanTarget>& targets,
+                           const std::atomic<bool>& stop) const;
   ScanProgressInfo measure(const std::vector<ScanTarget>& targets) const;
   // Clears the cancel flag, then evaluates every file that passes the filter. Any callback may
   // be empty. Progress reports carry zero totals; the caller merges them with measure's. Files

@@ -99,6 +99,14 @@ bool programUpdate(SessionClient& client, ServiceView& view, Prompts& prompts,
   return false;
 }
 
+void refreshQuarantine(SessionClient& client, ServiceView& view, bool force) {
+  const uint64_t current = view.status.quarantineGeneration;
+  if (!force && current != 0 && current == view.quarantineGeneration) return;
+  // Taken before the request: a change while it runs leaves the list marked older than it is,
+  // which costs one more fetch, never a missed one.
+  view.quarantineGeneration = client.quarantineList(view.quarantine) ? current : 0;
+}
+
 bool isQuarantineRowId(int id) {
   return id >= kRestoreRowBase && id < kDeleteRowBase + kRowIdSpan;
 }
@@ -124,7 +132,9 @@ void quarantineRowCommand(SessionClient& client, ServiceView& view, Prompts& pro
     }
     if (!ok) prompts.show(BoxIcon::Error, "Ошибка:\n" + error);
   }
-  (void)client.quarantineList(view.quarantine);
+  refreshQuarantine(client, view, true);
+  // The change made the last hello's generation old: the next poll fetches once more.
+  view.quarantineGeneration = 0;
 }
 
 size_t scrollRows(size_t firstRow, long long delta, size_t entries, size_t visibleRows) {

@@ -56,6 +56,10 @@ inline constexpr int kRowIdSpan = 1000;
 bool isQuarantineRowId(int id);
 // The entry a row identifier stands for, or nothing when the row shows no entry.
 std::optional<size_t> quarantineEntryOf(int id, size_t firstRow, size_t entries);
+// Fetches the list, unless `force` is false and the list held is as new as the service's
+// quarantine generation from the last hello. A service that reports no generation is asked
+// every time.
+void refreshQuarantine(SessionClient& client, ServiceView& view, bool force);
 // Restores at once, or deletes after the user agreed; then fetches the list again.
 void quarantineRowCommand(SessionClient& client, ServiceView& view, Prompts& prompts, int id,
                           size_t firstRow);

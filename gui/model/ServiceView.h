@@ -28,6 +28,8 @@ struct ServiceView {
   // holds defaults that must never be sent back over the user's real settings.
   bool settingsLoaded = false;
   std::vector<ipc::QuarantineRecord> quarantine;
+  // The service's quarantine generation `quarantine` was fetched at; 0 when it must be fetched.
+  uint64_t quarantineGeneration = 0;
   fw::FirewallStatus firewall;
   std::string firewallError;
   bool connected = false;  // the last hello succeeded

@@ -83,7 +83,7 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
       if (wParam == kPollTimer) {
         runPoll();
-        if (page_.page == Page::Quarantine) (void)client_.quarantineList(view_.quarantine);
+        if (page_.page == Page::Quarantine && view_.connected) refreshQuarantine(client_, view_, false);
       }
       return 0;
     case WM_CLOSE:
@@ -178,7 +178,7 @@ void MainWindow::showPage(Page page) {
   if (page != page_.page) page_.quarantineFirst = 0;
   page_.page = page;
   if (page == Page::Quarantine)
-    (void)client_.quarantineList(view_.quarantine);
+    refreshQuarantine(client_, view_, true);
   else if (page == Page::Firewall)
     refreshFirewall(client_, view_);
   InvalidateRect(hwnd_, nullptr, FALSE);

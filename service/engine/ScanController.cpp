@@ -275,8 +275,10 @@ bool ScanController::runScan(const std::vector<ScanTarget>& targets,
     ScanProgressInfo measured;
     {
       const auto acting = actAsClient();
-      measured = scanner.measure(targets);
+      // A full scan's count can take minutes: a cancel must not wait for it.
+      measured = scanner.measure(targets, cancelRequested_);
       for (const auto& f : files) {
+        if (cancelRequested_.load()) break;
         const long long size = fileSize(f);
         ++measured.filesTotal;
         if (size > 0) measured.bytesTotal += static_cast<uint64_t>(size);

@@ -1,5 +1,7 @@
 #include "service/engine/ScanWorker.h"
 
+#include <algorithm>
+#include <chrono>
 #include <exception>
 
 #include "common/DataPaths.h"
@@ -10,6 +12,21 @@
 #include "common/platform/File.h"
 
 namespace zorvek::svc {
+namespace {
+
+uint64_t firstQuarantineGeneration() {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  return std::max<uint64_t>(1, static_cast<uint64_t>(std::chrono::nanoseconds(now).count()));
+}
+
+// A quarantine operation moves the generation on whatever its outcome: a failed one may still
+// have changed the folder.
+struct GenerationBump {
+  std::atomic<uint64_t>& generation;
+  ~GenerationBump() { ++generation; }
+};
+
+}  // namespace
 
 ScanWorker::ScanWorker(EngineOptions options)
     : hooks_(std::move(options.hooks)),
@@ -17,6 +34,7 @@ ScanWorker::ScanWorker(EngineOptions options)
       dataFolder_(ownDataFolder_ ? options.dataFolder : zorvek::dataFolder()),
       clock_(options.clock ? options.clock : systemClock()),
       settings_(inDataFolder(L"settings.ini"), defaultConfig()),
+      quarantineGeneration_(firstQuarantineGeneration()),
       scans_(settings_, detections_,
              {scanCachePath(), clock_, [this] { return database(); }, hooks_.quickTargets,
               hooks_.fullTargets, hooks_.stateChanged}),
@@ -68,6 +86,7 @@ bool ScanWorker::init(std::string* error) {
   {
     std::lock_guard lock(quarantineMutex_);
     quarantine_ = std::move(store);
+    ++quarantineGeneration_;
   }
 
   scans_.loadCache();
@@ -181,6 +200,7 @@ bool ScanWorker::decideThreat(const ThreatDecision& decision, std::string* error
 
   std::lock_guard quarantineLock(quarantineMutex_);
   if (!quarantine_) return fail(error, "quarantine is not available");
+  const GenerationBump bump{quarantineGeneration_};
   // The path may have been made to point elsewhere since the detection (a folder swapped for
   // a link into a system folder): the file is opened once, without following links, checked
   // through that handle and moved as that very object.
@@ -235,12 +255,14 @@ std::vector<QuarantineRecord> ScanWorker::quarantineList() const {
 bool ScanWorker::quarantineDelete(uint64_t id, std::string* error) {
   std::lock_guard lock(quarantineMutex_);
   if (!quarantine_) return fail(error, "quarantine is not available");
+  const GenerationBump bump{quarantineGeneration_};
   return quarantine_->remove(id, error);
 }
 
 bool ScanWorker::quarantineRestore(uint64_t id, std::string* error) {
   std::lock_guard lock(quarantineMutex_);
   if (!quarantine_) return fail(error, "quarantine is not available");
+  const GenerationBump bump{quarantineGeneration_};
   return quarantine_->restore(id, error);
 }
 

@@ -132,6 +132,8 @@ class ScanWorker final : private RealTimeAccess,
   std::vector<QuarantineRecord> quarantineList() const;
   bool quarantineDelete(uint64_t id, std::string* error = nullptr);
   bool quarantineRestore(uint64_t id, std::string* error = nullptr);
+  // Moves on with every quarantine operation, so a client fetches the list only after a change.
+  uint64_t quarantineGeneration() const { return quarantineGeneration_.load(); }
 
   // Loads the databases afresh and swaps them in; running scans finish on the old instance.
   bool reloadSignatures(std::string* error = nullptr) override;
@@ -173,6 +175,8 @@ class ScanWorker final : private RealTimeAccess,
   mutable std::mutex databaseMutex_;
   std::unique_ptr<QuarantineStore> quarantine_;
   mutable std::mutex quarantineMutex_;  // one quarantine operation at a time
+  // Starts from the clock, so a restarted service does not repeat a value a client still holds.
+  std::atomic<uint64_t> quarantineGeneration_;
 
   ScanController scans_;
   BackgroundWorkers workers_;

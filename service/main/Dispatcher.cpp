@@ -98,6 +98,7 @@ bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload, const Calle
       r.selfUpdateRunning = engine_.selfUpdateRunning();
       r.selfUpdateError = engine_.lastSelfUpdateError();
       r.installerPath = engine_.downloadedInstaller();
+      r.quarantineGeneration = engine_.quarantineGeneration();
       reply = ipc::encodeHelloReply(r);
       return true;
     }

@@ -318,6 +318,12 @@ TEST_F(DispatcherTest, ScanDecideAndQuarantineThroughRequests) {
   ASSERT_EQ(r.opcode, ipc::kOpThreatDecision) << ipc::errorReplyText(r.payload);
   EXPECT_FALSE(std::filesystem::exists(toPath(eicar_)));
 
+  // Hello tells clients that the quarantine changed.
+  ipc::HelloReply after;
+  ASSERT_TRUE(ipc::decodeHelloReply(call(ipc::kOpHello).payload, after));
+  EXPECT_NE(hello.quarantineGeneration, 0u);
+  EXPECT_NE(after.quarantineGeneration, hello.quarantineGeneration);
+
   std::vector<ipc::QuarantineRecord> list;
   ASSERT_TRUE(ipc::decodeQuarantineList(call(ipc::kOpQuarantineList).payload, list));
   ASSERT_EQ(list.size(), 1u);

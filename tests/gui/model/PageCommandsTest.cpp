@@ -133,6 +133,41 @@ TEST(PageCommandsTest, QuarantineRowsMapToTheScrolledEntries) {
   }
 }
 
+// The Quarantine page's tick: the list travels only when the hello's generation moved.
+TEST(PageCommandsTest, QuarantineListIsFetchedOnlyWhenItsGenerationMoved) {
+  std::vector<ipc::QuarantineRecord> list(2);
+  list[0].id = 100;
+  list[1].id = 101;
+  const std::string listed = ipc::encodeQuarantineList(list);
+  const struct {
+    const char* what;
+    uint64_t service, held;
+    bool force, malformed;
+    bool fetched;
+    uint64_t heldAfter;
+  } cases[] = {
+      {"unchanged", 7, 7, false, false, false, 7},
+      {"moved on", 8, 7, false, false, true, 8},
+      {"restarted service", 3, 7, false, false, true, 3},
+      {"older service without a generation", 0, 0, false, false, true, 0},
+      {"page just opened", 7, 7, true, false, true, 7},
+      {"not fetched yet", 7, 0, false, false, true, 7},
+      {"failed fetch is retried next time", 8, 7, false, true, true, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Server server({Server::reply(ipc::kOpQuarantineList, c.malformed ? std::string("x") : listed)});
+    RecordedClient rc(server.path());
+    ServiceView view = connectedView();
+    view.status.quarantineGeneration = c.service;
+    view.quarantineGeneration = c.held;
+    refreshQuarantine(rc.client, view, c.force);
+    EXPECT_EQ(server.requests().size(), c.fetched ? 1u : 0u);
+    EXPECT_EQ(view.quarantineGeneration, c.heldAfter);
+    EXPECT_EQ(view.quarantine, c.fetched && !c.malformed ? list : std::vector<ipc::QuarantineRecord>{});
+  }
+}
+
 TEST(PageCommandsTest, QuarantineRowCommandsActOnTheShownEntryAndRefetch) {
   std::vector<ipc::QuarantineRecord> list(3);
   for (size_t i = 0; i < list.size(); ++i) list[i].id = 100 + i;
@@ -166,7 +201,10 @@ TEST(PageCommandsTest, QuarantineRowCommandsActOnTheShownEntryAndRefetch) {
     prompts.answer = c.agree;
     ServiceView view = connectedView();
     view.quarantine = list;
+    view.status.quarantineGeneration = view.quarantineGeneration = 5;
     quarantineRowCommand(rc.client, view, prompts, c.id, c.first);
+    // The generation the last hello reported is behind the change just made.
+    EXPECT_EQ(view.quarantineGeneration, 0u);
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), c.opcode ? 2u : 1u);
     if (c.opcode) {

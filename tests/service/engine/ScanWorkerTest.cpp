@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "Gate.h"
 #include "TestUtil.h"
@@ -247,6 +248,10 @@ TEST_F(ScanWorkerTest, CancelDuringCountingOrScanningEndsCancelled) {
     EXPECT_EQ(w.progress().phase, L"cancelled");
     EXPECT_TRUE(w.lastSummary().cancelled);
     EXPECT_EQ(w.lastSummary().filesScanned, 0u);
+    // The cancel came before the count: the count gives up too rather than walk everything.
+    if (when == std::wstring_view(L"counting")) {
+      EXPECT_EQ(w.progress().filesTotal, 0u);
+    }
     EXPECT_EQ(savedSettings().lastScanUtc, kNowMs / 1000);
     EXPECT_EQ(savedSettings().lastThreatCount, 0u);
     // The next scan is not cancelled by the old request.
@@ -510,6 +515,14 @@ TEST_F(ScanWorkerTest, DecisionsTouchOnlyFilesTheEngineReported) {
                      static_cast<uint32_t>(d.level), d.size, ""};
     return w.decideThreat(t, error);
   };
+  // Clients refetch the quarantine list when its generation moves: it must move with every
+  // change, and a decision that leaves the file alone must not cost them a fetch.
+  uint64_t generation = w.quarantineGeneration();
+  EXPECT_NE(generation, 0u);  // 0 is what an older service reports
+  const auto generationMoved = [&] {
+    const uint64_t now = w.quarantineGeneration();
+    return std::exchange(generation, now) != now;
+  };
 
   // Paths the engine never reported, whatever the action.
   const std::wstring victim = dir_.file(L"important.dll");
@@ -529,6 +542,7 @@ TEST_F(ScanWorkerTest, DecisionsTouchOnlyFilesTheEngineReported) {
   std::string error;
   EXPECT_TRUE(decide(dropper_, 3, &error)) << error;  // leave it alone
   EXPECT_TRUE(pathExists(dropper_));
+  EXPECT_FALSE(generationMoved());
 
   // The file at the reported path is no longer the one judged.
   const std::string original = test::readFile(dropper_);
@@ -543,6 +557,7 @@ TEST_F(ScanWorkerTest, DecisionsTouchOnlyFilesTheEngineReported) {
 
   ASSERT_TRUE(decide(dropper_, 1, &error)) << error;
   EXPECT_FALSE(pathExists(dropper_));
+  EXPECT_TRUE(generationMoved());
   auto list = w.quarantineList();
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].originPath, dropper_);
@@ -553,6 +568,7 @@ TEST_F(ScanWorkerTest, DecisionsTouchOnlyFilesTheEngineReported) {
 
   ASSERT_TRUE(w.quarantineRestore(list[0].id, &error)) << error;
   EXPECT_EQ(test::readFile(dropper_), original);
+  EXPECT_TRUE(generationMoved());
   EXPECT_FALSE(w.quarantineDelete(list[0].id, &error));
   EXPECT_EQ(error, "record not found");
 }
