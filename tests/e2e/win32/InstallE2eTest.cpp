@@ -799,6 +799,25 @@ int resultTextPixels(const zorvek::test::Image& image, COLORREF color) {
   return zorvek::test::countLike(image, {px(258), px(64), px(672), px(130)}, color, 40);
 }
 
+TEST(InstallE2eTest, WizardLeftBeforeTheWorkExitsWithOne) {
+  REQUIRE_DISPLAY();
+  {
+    // Escape on the welcome page is "Отмена".
+    WizardRun w(L"");
+    ASSERT_TRUE(w.window()) << "no wizard window";
+    PostMessageW(w.item(kNextButton), WM_KEYDOWN, VK_ESCAPE, 1);
+    EXPECT_EQ(w.exitCode(), 1u);
+  }
+  WizardRun w(L"/uninstall");
+  ASSERT_TRUE(w.window()) << "no wizard window";
+  w.click(kNextButton);
+  ASSERT_TRUE(w.waitPage(kOptionsPage));
+  w.click(kCancelButton);
+  EXPECT_EQ(w.exitCode(), 1u);
+  EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName"), L"<missing>")
+      << "nothing was done";
+}
+
 TEST(InstallE2eTest, WizardInstallIntoAFolderThatCannotBeMadeFails) {
   REQUIRE_DISPLAY();
   // A file where a folder of the path should be.
