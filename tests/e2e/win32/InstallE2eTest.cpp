@@ -755,12 +755,13 @@ class WizardRun {
     return image;
   }
 
-  // From the welcome page to the finish page, the work done in `folder`.
+  // From the welcome page to the finish page, the work done in `folder` (empty: the one the
+  // wizard offers).
   bool walk(const std::wstring& folder, bool untickAutostart = false) const {
     click(kNextButton);
     if (!waitPage(kOptionsPage)) return false;
     if (untickAutostart) toggle(kAutostartBox);
-    setText(kFolderEdit, folder);
+    if (!folder.empty()) setText(kFolderEdit, folder);
     click(kNextButton);
     return waitPage(kFinishPage, kWorkWaitMs);
   }
@@ -954,7 +955,14 @@ TEST(InstallE2eTest, WizardRepairWalk) {
   ASSERT_TRUE(w.window()) << "no wizard window";
   EXPECT_EQ(utf8(w.text(kNextButton)), "Восстановить");
   w.capture("wizard-repair");
-  ASSERT_TRUE(w.walk(wizardFolder(), true));
+  // Started without "/dir=" like the entry in the list of installed programs: the wizard offers
+  // the folder the installation is in.
+  w.click(kNextButton);
+  ASSERT_TRUE(w.waitPage(kOptionsPage));
+  EXPECT_EQ(w.text(kFolderEdit), wizardFolder());
+  w.click(kBackButton);
+  ASSERT_TRUE(w.waitPage(kWelcomePage));
+  ASSERT_TRUE(w.walk({}, true));
   EXPECT_TRUE(w.shown(kLaunchBox));
   expectBand(w.capture("wizard-repair-finish"), kGreen);
   w.toggle(kLaunchBox);  // nothing to open this time
@@ -971,7 +979,7 @@ TEST(InstallE2eTest, WizardRemovalWalk) {
   ASSERT_TRUE(w.window()) << "no wizard window";
   EXPECT_EQ(utf8(w.text(kNextButton)), "Удалить");
   w.capture("wizard-removal");
-  ASSERT_TRUE(w.walk(folder));
+  ASSERT_TRUE(w.walk({}));
   EXPECT_FALSE(w.shown(kLaunchBox));
   const auto image = w.capture("wizard-removal-finish");
   expectBand(image, kGreen);
@@ -979,7 +987,7 @@ TEST(InstallE2eTest, WizardRemovalWalk) {
   w.click(kNextButton);
   EXPECT_EQ(w.exitCode(), 0u);
   EXPECT_FALSE(serviceState().exists);
-  EXPECT_FALSE(zorvek::pathExists(joinWindowsPath(folder, kServiceExe)));
+  EXPECT_FALSE(zorvek::pathExists(folder)) << "the installation the wizard offered is removed";
 }
 
 }  // namespace
