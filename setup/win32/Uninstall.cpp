@@ -16,15 +16,6 @@
 namespace setup {
 namespace {
 
-// The uninstall strings carry no "/dir=": an installation made elsewhere is found through the
-// folder the uninstall entry recorded, when the default folder holds none.
-std::wstring uninstallDirectory(const SetupOptions& options) {
-  const std::wstring dir = installDirectory(options);
-  if (!options.installDir.empty() || holdsInstallation(dir)) return dir;
-  const std::wstring recorded = recordedInstallLocation();
-  return !recorded.empty() && holdsInstallation(recorded) ? recorded : dir;
-}
-
 // cmd waits two seconds for this program to exit, then removes the folder.
 bool scheduleRemoval(const std::wstring& dir, std::wstring* error) {
   std::wstring command = delayedRemovalCommand(dir);
@@ -73,9 +64,18 @@ void removeInstallDirectory(const std::wstring& dir, StepLog& log) {
 
 }  // namespace
 
+// The uninstall strings carry no "/dir=": an installation made elsewhere is found through the
+// folder the uninstall entry recorded, when the default folder holds none.
+std::wstring installedDirectory(const SetupOptions& options) {
+  const std::wstring dir = installDirectory(options);
+  if (!options.installDir.empty() || holdsInstallation(dir)) return dir;
+  const std::wstring recorded = recordedInstallLocation();
+  return !recorded.empty() && holdsInstallation(recorded) ? recorded : dir;
+}
+
 int runUninstall(const SetupOptions& options, const Progress& progress) {
   StepLog log(setupLogPath(tempFolder()), progress);
-  const std::wstring dir = uninstallDirectory(options);
+  const std::wstring dir = installedDirectory(options);
   log.info(std::wstring(L"Удаление ") + kProductName);
   log.info(L"Каталог: " + dir);
 

@@ -104,9 +104,13 @@ bool createControls(Wizard& w, HINSTANCE instance) {
   SendMessageW(w.control(kAutostartBox), BM_SETCHECK, o.autostart ? BST_CHECKED : BST_UNCHECKED, 0);
   SendMessageW(w.control(kDriverBox), BM_SETCHECK, o.driver ? BST_CHECKED : BST_UNCHECKED, 0);
   SendMessageW(w.control(kLaunchBox), BM_SETCHECK, BST_CHECKED, 0);
-  const std::wstring folder =
-      o.installDir.empty() ? defaultInstallDir(zorvek::knownFolder(zorvek::KnownFolder::ProgramFiles))
-                           : o.installDir;
+  // A repair or removal started from the list of installed programs carries no "/dir=": it must
+  // work on the installation where it is, not on an empty default folder.
+  std::wstring folder = o.installDir;
+  if (folder.empty())
+    folder = o.uninstall || o.repair
+                 ? installedDirectory(o)
+                 : defaultInstallDir(zorvek::knownFolder(zorvek::KnownFolder::ProgramFiles));
   SetWindowTextW(w.control(kFolderEdit), folder.c_str());
   return true;
 }

@@ -18,6 +18,10 @@ int runUninstall(const SetupOptions& options, const Progress& progress);
 // Antivirus".
 std::wstring installDirectory(const SetupOptions& options);
 
+// The folder of the existing installation: "/dir=" when given, else the default folder when it
+// holds one, else the folder the uninstall entry recorded when that does, else the default.
+std::wstring installedDirectory(const SetupOptions& options);
+
 inline constexpr wchar_t kNoRightsText[] =
     L"Установка запущена без прав администратора.\n\nЗакройте программу и запустите установщик "
     L"снова: правая кнопка мыши по файлу → «Запуск от имени администратора».";

@@ -755,12 +755,13 @@ class WizardRun {
     return image;
   }
 
-  // From the welcome page to the finish page, the work done in `folder`.
+  // From the welcome page to the finish page, the work done in `folder` (empty: the one the
+  // wizard offers).
   bool walk(const std::wstring& folder, bool untickAutostart = false) const {
     click(kNextButton);
     if (!waitPage(kOptionsPage)) return false;
     if (untickAutostart) toggle(kAutostartBox);
-    setText(kFolderEdit, folder);
+    if (!folder.empty()) setText(kFolderEdit, folder);
     click(kNextButton);
     return waitPage(kFinishPage, kWorkWaitMs);
   }
@@ -797,6 +798,25 @@ void expectBand(const zorvek::test::Image& image, COLORREF emblem) {
 // Pixels of `color` in the text under the finish page's title.
 int resultTextPixels(const zorvek::test::Image& image, COLORREF color) {
   return zorvek::test::countLike(image, {px(258), px(64), px(672), px(130)}, color, 40);
+}
+
+TEST(InstallE2eTest, WizardLeftBeforeTheWorkExitsWithOne) {
+  REQUIRE_DISPLAY();
+  {
+    // Escape on the welcome page is "Отмена".
+    WizardRun w(L"");
+    ASSERT_TRUE(w.window()) << "no wizard window";
+    PostMessageW(w.item(kNextButton), WM_KEYDOWN, VK_ESCAPE, 1);
+    EXPECT_EQ(w.exitCode(), 1u);
+  }
+  WizardRun w(L"/uninstall");
+  ASSERT_TRUE(w.window()) << "no wizard window";
+  w.click(kNextButton);
+  ASSERT_TRUE(w.waitPage(kOptionsPage));
+  w.click(kCancelButton);
+  EXPECT_EQ(w.exitCode(), 1u);
+  EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName"), L"<missing>")
+      << "nothing was done";
 }
 
 TEST(InstallE2eTest, WizardInstallIntoAFolderThatCannotBeMadeFails) {
@@ -935,7 +955,14 @@ TEST(InstallE2eTest, WizardRepairWalk) {
   ASSERT_TRUE(w.window()) << "no wizard window";
   EXPECT_EQ(utf8(w.text(kNextButton)), "Восстановить");
   w.capture("wizard-repair");
-  ASSERT_TRUE(w.walk(wizardFolder(), true));
+  // Started without "/dir=" like the entry in the list of installed programs: the wizard offers
+  // the folder the installation is in.
+  w.click(kNextButton);
+  ASSERT_TRUE(w.waitPage(kOptionsPage));
+  EXPECT_EQ(w.text(kFolderEdit), wizardFolder());
+  w.click(kBackButton);
+  ASSERT_TRUE(w.waitPage(kWelcomePage));
+  ASSERT_TRUE(w.walk({}, true));
   EXPECT_TRUE(w.shown(kLaunchBox));
   expectBand(w.capture("wizard-repair-finish"), kGreen);
   w.toggle(kLaunchBox);  // nothing to open this time
@@ -952,7 +979,7 @@ TEST(InstallE2eTest, WizardRemovalWalk) {
   ASSERT_TRUE(w.window()) << "no wizard window";
   EXPECT_EQ(utf8(w.text(kNextButton)), "Удалить");
   w.capture("wizard-removal");
-  ASSERT_TRUE(w.walk(folder));
+  ASSERT_TRUE(w.walk({}));
   EXPECT_FALSE(w.shown(kLaunchBox));
   const auto image = w.capture("wizard-removal-finish");
   expectBand(image, kGreen);
@@ -960,7 +987,7 @@ TEST(InstallE2eTest, WizardRemovalWalk) {
   w.click(kNextButton);
   EXPECT_EQ(w.exitCode(), 0u);
   EXPECT_FALSE(serviceState().exists);
-  EXPECT_FALSE(zorvek::pathExists(joinWindowsPath(folder, kServiceExe)));
+  EXPECT_FALSE(zorvek::pathExists(folder)) << "the installation the wizard offered is removed";
 }
 
 }  // namespace
