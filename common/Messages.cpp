@@ -149,7 +149,7 @@ std::string encodeHelloReply(const HelloReply& h) {
   w.boolean(h.scanRunning).boolean(h.liveUpdateRunning).string(h.liveUpdateError);
   w.u64(h.lastLiveUpdateUtc).boolean(h.selfUpdateRunning).string(h.selfUpdateError);
   w.wstring(h.installerPath);
-  w.u64(h.quarantineGeneration);
+  w.u64(h.quarantineGeneration).u64(h.notificationOverflows);
   return w.take();
 }
 
@@ -169,6 +169,7 @@ bool decodeHelloReply(std::string_view payload, HelloReply& out) {
     h.selfUpdateError = r.string();
     h.installerPath = r.wstring();
     if (r.remaining() != 0) h.quarantineGeneration = r.u64();
+    if (r.remaining() != 0) h.notificationOverflows = r.u64();
   });
 }
 

@@ -72,6 +72,9 @@ struct HelloReply {
   // the fields above, where an older client ignores it; 0 from an older service, which never
   // reports one.
   uint64_t quarantineGeneration = 0;
+  // How often real-time protection's change notifications overflowed since the service started:
+  // each time, changes went by unjudged. Sent last, the same way; 0 from an older service.
+  uint64_t notificationOverflows = 0;
   bool operator==(const HelloReply&) const = default;
 };
 std::string encodeHelloReply(const HelloReply& r);

@@ -99,6 +99,7 @@ bool Dispatcher::dispatch(uint32_t opcode, std::string_view payload, const Calle
       r.selfUpdateError = engine_.lastSelfUpdateError();
       r.installerPath = engine_.downloadedInstaller();
       r.quarantineGeneration = engine_.quarantineGeneration();
+      if (options_.notificationOverflows) r.notificationOverflows = options_.notificationOverflows();
       reply = ipc::encodeHelloReply(r);
       return true;
     }

@@ -30,6 +30,8 @@ struct DispatcherOptions {
   FirewallControl firewall;
   // The minifilter field of Hello: the port client is connected or the driver is set to start.
   std::function<bool()> minifilterRegistered;
+  // The real-time watcher's notification overflows since the start, for Hello.
+  std::function<uint64_t()> notificationOverflows;
   // Shutdown: sets the stopping flag and signals the stop event.
   std::function<void()> requestStop;
 };

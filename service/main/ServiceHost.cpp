@@ -72,6 +72,7 @@ DispatcherOptions dispatcherOptions(std::shared_ptr<RealTimeProtection> realTime
   options.minifilterRegistered = [realTime] {
     return realTime->minifilterConnected() || host::minifilterRegistered();
   };
+  options.notificationOverflows = [realTime] { return realTime->watcherCounters().lost.load(); };
   options.firewall = {fw::status, fw::request};
   options.requestStop = requestStop;
   return options;

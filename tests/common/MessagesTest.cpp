@@ -25,6 +25,7 @@ HelloReply sampleHello() {
   h.selfUpdateError = "обновление уже выполняется";
   h.installerPath = L"C:\\ProgramData\\ZORVEK Antivirus\\updates\\ZorvekSetup.exe";
   h.quarantineGeneration = 0x0102030405060708;
+  h.notificationOverflows = 0x1112131415161718;
   return h;
 }
 
@@ -144,25 +145,31 @@ TEST(MessagesTest, EveryPayloadRoundTripsAndIgnoresTrailingBytes) {
 TEST(MessagesTest, EveryTruncatedPayloadIsRejected) {
   for (const auto& c : allCodecs()) {
     SCOPED_TRACE(c.name);
-    // An older service's Hello ends before the quarantine generation (see below).
-    const size_t olderHello = c.name == std::string_view("HelloReply") ? c.encoded.size() - 8 : 0;
+    // An older service's Hello ends before the quarantine generation or the overflow count (see
+    // below).
+    const bool hello = c.name == std::string_view("HelloReply");
     for (size_t keep = 0; keep < c.encoded.size(); ++keep) {
-      if (olderHello != 0 && keep == olderHello) continue;
+      if (hello && (keep == c.encoded.size() - 8 || keep == c.encoded.size() - 16)) continue;
       bool equal = false;
       EXPECT_FALSE(c.decode(std::string_view(c.encoded).substr(0, keep), equal)) << keep;
     }
   }
 }
 
-TEST(MessagesTest, HelloOfAnOlderServiceHasNoQuarantineGeneration) {
+TEST(MessagesTest, HelloOfAnOlderServiceLacksTheLaterFields) {
   HelloReply h = sampleHello();
   const std::string full = encodeHelloReply(h);
   HelloReply older;
-  older.quarantineGeneration = 99;
+  older.quarantineGeneration = older.notificationOverflows = 99;
   ASSERT_TRUE(decodeHelloReply(std::string_view(full).substr(0, full.size() - 8), older));
-  EXPECT_EQ(older.quarantineGeneration, 0u);
-  h.quarantineGeneration = 0;
+  EXPECT_EQ(older.quarantineGeneration, h.quarantineGeneration);
+  EXPECT_EQ(older.notificationOverflows, 0u);
+  ASSERT_TRUE(decodeHelloReply(std::string_view(full).substr(0, full.size() - 16), older));
+  h.quarantineGeneration = h.notificationOverflows = 0;
   EXPECT_EQ(older, h);
+  // A newer service's fields beyond these are left for a newer client.
+  ASSERT_TRUE(decodeHelloReply(full + std::string(8, '\x7f'), older));
+  EXPECT_EQ(older, sampleHello());
 }
 
 TEST(MessagesTest, WireOrderOfConfigPayload) {

@@ -45,6 +45,8 @@ class DispatcherTest : public ::testing::Test {
     ASSERT_TRUE(engine_->init(&error)) << error;
     DispatcherOptions options;
     options.requestStop = [this] { ++stopRequests_; };
+    options.minifilterRegistered = [this] { return minifilter_; };
+    options.notificationOverflows = [this] { return overflows_; };
     options.firewall.status = [this]() -> std::string {
       if (firewallThrows_) throw std::runtime_error("boom");
       return firewallText_;
@@ -95,6 +97,8 @@ class DispatcherTest : public ::testing::Test {
   std::unique_ptr<ScanWorker> engine_;
   std::unique_ptr<Dispatcher> dispatcher_;
   int stopRequests_ = 0;
+  bool minifilter_ = false;
+  uint64_t overflows_ = 0;
   bool firewallThrows_ = false;
   std::string firewallText_ = "profiles: on";
   std::vector<std::string> firewallRequests_;
@@ -343,6 +347,20 @@ TEST_F(DispatcherTest, ScanDecideAndQuarantineThroughRequests) {
   EXPECT_EQ(call(ipc::kOpUpdateSignatures).opcode, ipc::kOpUpdateSignatures);
   uint32_t tick = 0;
   EXPECT_TRUE(ipc::decodeU32Payload(call(ipc::kOpPing).payload, tick));
+}
+
+TEST_F(DispatcherTest, HelloCarriesRealTimeStateAsItIsNow) {
+  const auto hello = [&] {
+    ipc::HelloReply h;
+    EXPECT_TRUE(ipc::decodeHelloReply(call(ipc::kOpHello).payload, h));
+    return h;
+  };
+  EXPECT_FALSE(hello().minifilter);
+  EXPECT_EQ(hello().notificationOverflows, 0u);
+  minifilter_ = true;
+  overflows_ = 3;
+  EXPECT_TRUE(hello().minifilter);
+  EXPECT_EQ(hello().notificationOverflows, 3u);
 }
 
 TEST_F(DispatcherTest, ScanRequestsRefusedByTheEngine) {

@@ -218,6 +218,8 @@ TEST_F(ZorvekctlServiceTest, StatusAndHowEachFailureIsShown) {
   ipc::HelloReply offered = hello;
   offered.liveUpdateError.clear();
   offered.installerPath = L"C:\\ProgramData\\ZORVEK Antivirus\\updates\\ZorvekSetup-1.3.0.exe";
+  offered.realTimeEnabled = offered.minifilter = true;
+  offered.notificationOverflows = 4;
   const struct {
     const char* name;
     Server::Step step;
@@ -227,11 +229,12 @@ TEST_F(ZorvekctlServiceTest, StatusAndHowEachFailureIsShown) {
   } cases[] = {
       {"answer", Server::reply(ipc::kOpHello, ipc::encodeHelloReply(hello)), 0, "",
        "версия:       1.2.0\nсигнатуры:    7 (seed)\nзащита:       вкл\nreal-time:    выкл\n"
-       "minifilter:   нет\nпроверка:     нет\nвеб-щит:      записей в hosts: 2\n"
-       "обновление баз: HTTP 503\n"},
+       "minifilter:   нет\nпереполнения: 0 (уведомлений real-time)\nпроверка:     нет\n"
+       "веб-щит:      записей в hosts: 2\nобновление баз: HTTP 503\n"},
       {"installer offered", Server::reply(ipc::kOpHello, ipc::encodeHelloReply(offered)), 0, "",
-       "версия:       1.2.0\nсигнатуры:    7 (seed)\nзащита:       вкл\nreal-time:    выкл\n"
-       "minifilter:   нет\nпроверка:     нет\nвеб-щит:      записей в hosts: 2\n"
+       "версия:       1.2.0\nсигнатуры:    7 (seed)\nзащита:       вкл\nreal-time:    вкл\n"
+       "minifilter:   подключён\nпереполнения: 4 (уведомлений real-time)\nпроверка:     нет\n"
+       "веб-щит:      записей в hosts: 2\n"
        "установщик:   C:\\ProgramData\\ZORVEK Antivirus\\updates\\ZorvekSetup-1.3.0.exe\n"},
       {"error reply", Server::reply(ipc::kOpError, ipc::encodeStringPayload("access denied")), 1,
        "zorvekctl: access denied\n"},
@@ -253,6 +256,10 @@ TEST_F(ZorvekctlServiceTest, StatusAndHowEachFailureIsShown) {
       EXPECT_EQ(r.err, c.err);
     }
   }
+  Server json({Server::reply(ipc::kOpHello, ipc::encodeHelloReply(offered))});
+  const Result r = runAgainst(json, {L"--json", L"status"});
+  EXPECT_NE(r.out.find("\"minifilter\":true,"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"notificationOverflows\":4,"), std::string::npos) << r.out;
 }
 
 // The scan's end decides the exit code: a scan that could not run is a failure.

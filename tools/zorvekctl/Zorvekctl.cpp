@@ -234,6 +234,7 @@ int cmdStatus(Client& c) {
                 .str("liveUpdateError", h.liveUpdateError).num("lastLiveUpdateUtc", h.lastLiveUpdateUtc)
                 .flag("selfUpdateRunning", h.selfUpdateRunning).str("selfUpdateError", h.selfUpdateError)
                 .wstr("installerPath", h.installerPath)
+                .num("notificationOverflows", h.notificationOverflows)
                 .num("webShieldEntries", countWebShieldEntries()).done());
     return kOk;
   }
@@ -243,6 +244,9 @@ int cmdStatus(Client& c) {
   c.print("защита:       " + onOff(h.protectionEnabled));
   c.print("real-time:    " + onOff(h.realTimeEnabled));
   c.print("minifilter:   " + std::string(h.minifilter ? "подключён" : "нет"));
+  // Each overflow is a moment when changes went by unjudged: a scan finds what they brought.
+  c.print("переполнения: " + std::to_string(h.notificationOverflows) +
+          " (уведомлений real-time)");
   c.print("проверка:     " + std::string(h.scanRunning ? "идёт" : "нет"));
   // Read here, not asked of the service: the hosts file is readable by everyone.
   c.print("веб-щит:      записей в hosts: " + std::to_string(countWebShieldEntries()));
