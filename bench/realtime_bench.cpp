@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
   std::error_code ec;
   fs::remove_all(work, ec);
   fs::create_directories(data);
-  fs::create_directories(bulk);
+  fs::create_directories(watched);
   // The engine's database: EICAR, and the shipped seed database when it is beside the program.
   std::string dbText = "ZORVEKDB/1\nVERSION bench\n" + sha256(kEicar) + ":0:Test:high:EICAR:bench\n";
   std::string seed;
@@ -162,6 +162,10 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   svc::ScanWorker& w = engine.worker();
+  // Made once the watch is up: Wine's change reads do not reach into folders that were there
+  // before them. The pause lets the watch take in the new folder before the first write.
+  fs::create_directories(bulk);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
   // Single drops: write one EICAR file, wait until a client would receive it.
   std::vector<double> latencies;
