@@ -22,6 +22,7 @@
 #include "common/Hash.h"
 #include "common/Text.h"
 #include "common/platform/File.h"
+#include "common/Logger.h"
 #include "common/platform/Process.h"
 #include "service/engine/ScanWorker.h"
 #include "service/realtime/RealTimeProtection.h"
@@ -235,6 +236,8 @@ int main(int argc, char** argv) {
       static_cast<double>(engine.counters().busyMicros.load() - busyBefore) / 1e6;
   const uint64_t lost = engine.counters().lost.load();
   w.stop();
+  // The log stays open until closed: Windows removes no folder that holds an open file.
+  Logger::instance().close();
 
   // zscan over the same files; its start and database load measured apart over an empty folder.
   fs::create_directories(work / "empty");
