@@ -127,8 +127,13 @@ void runWebShield(WebShieldAccess& engine, const WebShieldOptions& options) {
   std::string error;
   if (!config.webShield) {
     std::string text;
-    // An unreadable file has no entries we could see, and must not be rewritten from nothing.
-    if (!readHostsText(path, text) || countBlockEntries(text) == 0) return;
+    // An unreadable file must not be rewritten from nothing, and may still hold our block: the
+    // user hears of it instead of the pass passing silently.
+    if (!readHostsText(path, text, &error)) {
+      logWarning("web shield: cannot clean hosts: " + error);
+      return;
+    }
+    if (countBlockEntries(text) == 0) return;
     if (!removeWebShieldBlock(path, &error)) logWarning("web shield: cannot clean hosts: " + error);
     return;
   }

@@ -210,8 +210,19 @@ TEST_F(WebShieldPassTest, FailuresLeaveTheHostsFileAlone) {
   options.builtInFeed = server_.url("/v2/text");
   runWebShield(engine_, options);
   Logger::instance().close();
-  EXPECT_NE(test::readFile(log_).find("[ERR] web shield: hosts update failed: cannot read hosts: "),
-            std::string::npos);
+  std::string log = test::readFile(log_);
+  EXPECT_NE(log.find("[ERR] web shield: hosts update failed: cannot read hosts: "), std::string::npos)
+      << log;
+  EXPECT_TRUE(std::filesystem::is_directory(toPath(folder)));
+
+  // Switched off, the removal step says the same at its own level.
+  Logger::instance().open(log_);
+  engine_.config.webShield = false;
+  runWebShield(engine_, options);
+  Logger::instance().close();
+  log = test::readFile(log_);
+  EXPECT_NE(log.find("[WRN] web shield: cannot clean hosts: cannot read hosts: "), std::string::npos)
+      << log;
   EXPECT_TRUE(std::filesystem::is_directory(toPath(folder)));
 }
 
