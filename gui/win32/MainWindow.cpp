@@ -57,6 +57,10 @@ bool MainWindow::create(HINSTANCE instance, bool visible) {
     ShowWindow(hwnd, SW_SHOW);
     UpdateWindow(hwnd);
   }
+  // The poll of WM_CREATE ran while the window was still hidden; a detection waiting at start
+  // is put to the user once the window stands as the user will see it.
+  shown_ = true;
+  PostMessageW(hwnd, WM_TIMER, kPollTimer, 0);
   return true;
 }
 
@@ -159,6 +163,7 @@ void MainWindow::runPoll() {
   polling_ = false;
   tray_.setTip(headlineText(headlineFor(view_)));
   InvalidateRect(hwnd_, nullptr, FALSE);
+  if (!shown_) return;
   // Outside the guard: the dialog's loop keeps the timer's polls running, and the step itself
   // does nothing while its dialog is open.
   threatStep(client_, view_, prompts_, *this, dialogOpen_);

@@ -72,6 +72,7 @@ class MainWindow : private ThreatUi {
   bool exiting_ = false;
   bool polling_ = false;
   bool dialogOpen_ = false;
+  bool shown_ = false;  // create() has shown the window or left it hidden
 };
 
 }  // namespace zorvek::gui

@@ -46,6 +46,21 @@ inline RECT navItem(int i) {
 
 inline LPARAM pointOf(int x, int y) { return MAKELPARAM(x, y); }
 
+// The Overview's emblem: 220 square, centred in the page area, 40 below its top.
+inline RECT emblemArea(const Image& image) {
+  const int left = px(220) + (image.width - px(220) - px(220)) / 2;
+  return {left, px(40), left + px(220), px(260)};
+}
+// Whether the emblem is filled with `color`: its upper part stays near the colour before the
+// gradient darkens it; the states' colours lie far apart.
+inline bool emblemShows(const Image& image, COLORREF color) {
+  return countLike(image, emblemArea(image), color, 24) > 1500;
+}
+inline constexpr COLORREF kEmblemProtected = RGB(30, 158, 90);
+inline constexpr COLORREF kEmblemScanning = RGB(30, 81, 168);
+inline constexpr COLORREF kEmblemThreat = RGB(209, 59, 47);
+inline constexpr COLORREF kEmblemUnavailable = RGB(232, 139, 26);
+
 class GuiFixture : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -29,6 +29,14 @@ TEST_F(MainWindowGuiTest, DrawsTheShellAndFollowsNavigationAndTheTrayMenu) {
   EXPECT_TRUE(closeTo(overview.at(first.left + px(130), first.bottom - px(2)), kSelectedBottom, 8))
       << describe(overview.at(first.left + px(130), first.bottom - px(2)));
   EXPECT_FALSE(selected(overview, 1));
+  EXPECT_TRUE(emblemShows(overview, kEmblemProtected)) << "the emblem is not green";
+  // "Быстрая проверка" is primary (blue), "Полная проверка" secondary (white, pale blue when the
+  // pointer rests on it).
+  const int buttons = px(220) + (w - px(220) - px(352)) / 2;
+  EXPECT_TRUE(closeTo(overview.at(buttons + px(85), px(346 + 4)), RGB(42, 94, 180), 8))
+      << describe(overview.at(buttons + px(85), px(346 + 4)));
+  EXPECT_TRUE(closeTo(overview.at(buttons + px(182 + 85), px(346 + 4)), RGB(245, 248, 252), 12))
+      << describe(overview.at(buttons + px(182 + 85), px(346 + 4)));
 
   // Navigation by clicks; each page draws its Cyrillic title in the page area.
   const RECT title{px(260), px(40), px(700), px(72)};
@@ -65,7 +73,7 @@ TEST_F(MainWindowGuiTest, DrawsTheShellAndFollowsNavigationAndTheTrayMenu) {
   clickNav(0);
   ASSERT_TRUE(waitSelected(0));
   SendMessageW(hwnd_, WM_TIMER, 1, 0);
-  captureAs("scan-running");
+  EXPECT_TRUE(emblemShows(captureAs("scan-running"), kEmblemScanning)) << "the emblem is not blue";
   // The cancel itself is checked against a fake service: this service finishes counting the
   // whole disk before it looks at a cancel, which under load takes minutes.
   trayCommand(gui::kTrayCancelScan);
@@ -103,6 +111,7 @@ TEST_F(MainWindowGuiTest, WithoutTheServiceTheHeadlineSaysSo) {
   ASSERT_TRUE(waitFor([&] { return IsWindowVisible(hwnd_) != FALSE; }, kWindowWaitMs));
   ASSERT_TRUE(waitSelected(0));
   const Image image = captureAs("service-absent");
+  EXPECT_TRUE(emblemShows(image, kEmblemUnavailable)) << "the emblem is not orange";
   // The sidebar's headline turns orange while the service does not answer.
   const RECT headline{px(16), image.height - px(120), px(208), image.height - px(12)};
   EXPECT_GT(countLike(image, headline, RGB(255, 196, 120), 40), 20);

@@ -1,6 +1,7 @@
 // The pages and the threat dialog of ZorvekAntivirus.exe: against the real service for what it
 // can show (scans, settings, Wine's firewall), and against a fake service in this process for
 // detections and a quarantine of thousands of entries.
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -33,6 +34,10 @@ class FakeService {
     std::lock_guard<std::mutex> lock(mutex_);
     progress_ = std::move(progress);
   }
+  void setSettings(const Settings& settings) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    settings_ = settings;
+  }
   void setQuarantine(std::vector<ipc::QuarantineRecord> list) {
     std::lock_guard<std::mutex> lock(mutex_);
     quarantine_ = ipc::encodeQuarantineList(list);
@@ -60,8 +65,10 @@ class FakeService {
         }
         return S::reply(r.opcode, ipc::encodeHelloReply(h));
       }
-      case ipc::kOpGetConfig:
-        return S::reply(r.opcode, ipc::encodeConfigPayload(Settings{}));
+      case ipc::kOpGetConfig: {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return S::reply(r.opcode, ipc::encodeConfigPayload(settings_));
+      }
       case ipc::kOpProgress: {
         std::lock_guard<std::mutex> lock(mutex_);
         ipc::ProgressReply p = progress_;
@@ -80,6 +87,7 @@ class FakeService {
   mutable std::mutex mutex_;
   std::vector<ipc::ThreatRecord> threats_;
   ipc::ProgressReply progress_;
+  Settings settings_;
   std::string quarantine_;
   ScriptedPipeServer server_;  // last: its thread calls answer() from the start
 };
@@ -92,6 +100,25 @@ DWORD gdiObjects() {
   for (ULONG_PTR index = 1; index < 0x10000; ++index)
     if (GetObjectType(reinterpret_cast<HGDIOBJ>(index)) != 0) ++n;
   return n;
+}
+
+// Whether the shell shows a notification balloon: a visible balloon tooltip of any process.
+bool balloonShown() {
+  bool found = false;
+  EnumWindows(
+      [](HWND w, LPARAM out) -> BOOL {
+        wchar_t name[32] = {};
+        GetClassNameW(w, name, 32);
+        constexpr LONG kBalloonStyle = 0x40;  // TTS_BALLOON
+        if (lstrcmpiW(name, L"tooltips_class32") == 0 && IsWindowVisible(w) &&
+            (GetWindowLongW(w, GWL_STYLE) & kBalloonStyle)) {
+          *reinterpret_cast<bool*>(out) = true;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
 }
 
 class PagesGuiTest : public GuiFixture {
@@ -140,8 +167,8 @@ class PagesGuiTest : public GuiFixture {
     return MulDiv(r.right - px(220), 96, static_cast<int>(GetDpiForSystem()));
   }
 
-  // The program's message box: its text, then closed with OK.
-  std::wstring answerBox() {
+  // The program's message box: its text, then closed with `answer`.
+  std::wstring answerBox(int answer = IDOK) {
     const HWND box = waitForWindow(gui_.pid(), L"#32770", 10000);
     if (!box) return L"(no message box)";
     std::wstring text;
@@ -160,7 +187,7 @@ class PagesGuiTest : public GuiFixture {
           reinterpret_cast<LPARAM>(&text));
       return !text.empty();
     }, 3000);
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    PostMessageW(box, WM_COMMAND, static_cast<WPARAM>(answer), 0);
     waitFor([&] { return !IsWindow(box); }, 5000);
     return text;
   }
@@ -173,6 +200,7 @@ TEST_F(PagesGuiTest, TheThreatDialogAsksUntilTheUserDecides) {
   ASSERT_NO_FATAL_FAILURE(startGui(L""));
   HWND dialog = waitForWindow(gui_.pid(), L"ZorvekThreatDialog", kWindowWaitMs);
   ASSERT_TRUE(dialog) << "no threat dialog";
+  EXPECT_FALSE(balloonShown()) << "a balloon although the window shows";
   EXPECT_TRUE(waitFor([&] { return !IsWindowEnabled(hwnd_); }, 2000))
       << "the main window stays usable under the dialog";
   Sleep(200);
@@ -186,6 +214,12 @@ TEST_F(PagesGuiTest, TheThreatDialogAsksUntilTheUserDecides) {
   const RECT quarantine = dialogQuarantineButton(shown.width, shown.height);
   EXPECT_TRUE(closeTo(shown.at(quarantine.left + px(6), quarantine.top + px(4)), kBlue, 2))
       << describe(shown.at(quarantine.left + px(6), quarantine.top + px(4)));
+  // "Удалить" dark red and "Разрешить" grey, to its right.
+  const auto fillRight = [&](int n) {
+    return shown.at(quarantine.left + px(6 + 120 * n), quarantine.top + px(4));
+  };
+  EXPECT_TRUE(closeTo(fillRight(1), RGB(176, 47, 37), 2)) << describe(fillRight(1));
+  EXPECT_TRUE(closeTo(fillRight(2), RGB(216, 222, 230), 2)) << describe(fillRight(2));
   EXPECT_GT(countUnlike(shown, {px(104), px(92), w - px(20), px(118)}, kBackground), 30)
       << "the threat name left no pixels";
 
@@ -200,8 +234,11 @@ TEST_F(PagesGuiTest, TheThreatDialogAsksUntilTheUserDecides) {
   // Escape leaves the threat pending: the next poll asks again.
   PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
   ASSERT_TRUE(waitFor([&] { return !IsWindow(dialog); }, 5000)) << "Escape did not close the dialog";
+  const ULONGLONG closed = GetTickCount64();
   dialog = waitForWindow(gui_.pid(), L"ZorvekThreatDialog", 5000);
   ASSERT_TRUE(dialog) << "the threat was not asked again";
+  // At the next one-second poll, with room for a loaded machine.
+  EXPECT_LT(GetTickCount64() - closed, 2500u);
   EXPECT_TRUE(fake.requests(ipc::kOpThreatDecision).empty());
 
   clickIn(dialog, quarantine);
@@ -216,15 +253,45 @@ TEST_F(PagesGuiTest, TheThreatDialogAsksUntilTheUserDecides) {
   PostMessageW(hwnd_, WM_CLOSE, 0, 0);
   ASSERT_TRUE(waitFor([&] { return !IsWindowVisible(hwnd_); }, 5000));
   // Two polls after the detection: the one that delivers it and one more that could ask.
+  // The balloon of an earlier detection goes first, so the next one is seen arriving.
+  ASSERT_TRUE(waitFor([] { return !balloonShown(); }, 20000)) << "a balloon stays up";
   const size_t polls = fake.requests(ipc::kOpProgress).size();
   fake.detect({L"C:\\users\\Public\\second.exe", "Trojan.Test", "HEUR", 3, 4096});
   ASSERT_TRUE(waitFor([&] { return fake.requests(ipc::kOpProgress).size() >= polls + 2; }, 5000));
   EXPECT_FALSE(waitForWindow(gui_.pid(), L"ZorvekThreatDialog", 0)) << "a dialog over a hidden window";
+  EXPECT_TRUE(waitFor(balloonShown, 3000)) << "no balloon for the detection";
   trayCommand(gui::kTrayOpen);
   dialog = waitForWindow(gui_.pid(), L"ZorvekThreatDialog", 5000);
   ASSERT_TRUE(dialog) << "the pending threat was not asked once the window showed";
   PostMessageW(dialog, WM_CLOSE, 0, 0);
   EXPECT_EQ(fake.requests(ipc::kOpThreatDecision).size(), 1u);
+}
+
+// With the dialog switched off, detections wait: the Overview turns red and nothing asks.
+TEST_F(PagesGuiTest, WithoutTheDialogDetectionsWaitOnARedOverview) {
+  FakeService fake;
+  Settings settings;
+  settings.showThreatModal = false;
+  fake.setSettings(settings);
+  fake.detect({L"C:\\users\\Public\\eicar.com", "EICAR-Test-File", "SIG.MATCH", 4, 68});
+  fake.detect({L"C:\\users\\Public\\second.exe", "Trojan.Test", "HEUR", 3, 4096});
+  useFakeService(fake);
+  ASSERT_NO_FATAL_FAILURE(startGui(L""));
+  ASSERT_TRUE(waitFor([&] { return IsWindowVisible(hwnd_) != FALSE; }, kWindowWaitMs));
+  ASSERT_TRUE(waitFor([&] { return emblemShows(capture(), kEmblemThreat); }, 5000)) << "the emblem is not red";
+  const Image image = captureAs("overview-threat");
+  // "Есть угрозы, требующие решения" under the emblem, in red.
+  EXPECT_GT(countLike(image, {px(240), px(272), image.width - px(20), px(308)}, kRed, 40), 20);
+
+  const size_t polls = fake.requests(ipc::kOpProgress).size();
+  ASSERT_TRUE(waitFor([&] { return fake.requests(ipc::kOpProgress).size() >= polls + 2; }, 5000));
+  EXPECT_FALSE(waitForWindow(gui_.pid(), L"ZorvekThreatDialog", 0)) << "a dialog although switched off";
+  PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(waitFor([&] { return !IsWindowVisible(hwnd_); }, 5000));
+  const size_t hidden = fake.requests(ipc::kOpProgress).size();
+  ASSERT_TRUE(waitFor([&] { return fake.requests(ipc::kOpProgress).size() >= hidden + 2; }, 5000));
+  EXPECT_FALSE(balloonShown()) << "a balloon although switched off";
+  EXPECT_TRUE(fake.requests(ipc::kOpThreatDecision).empty());
 }
 
 // The whole way of a real-time detection: the real service sees a file dropped into a watched
@@ -263,6 +330,15 @@ TEST_F(PagesGuiTest, ARealTimeDetectionIsQuarantinedFromTheDialog) {
   EXPECT_TRUE(waitFor([&] { return closeTo(capture().at(px(220 + 45), px(116)), kTableHeader, 2); }, 5000))
       << "the Quarantine page did not show the new entry";
   captureAs("quarantine-after-realtime");
+
+  // "Восстановить" of the one row puts the file back where it was found.
+  const int right = pageWidth() - 40 - 12;
+  clickPage(right - 200 + 48, 144 + 24);
+  EXPECT_TRUE(waitFor([&] { return readFile(dropped) == kEicar; }, 5000)) << "the file was not restored";
+  EXPECT_TRUE(waitFor([&] { return c.quarantineList(list) && list.empty(); }, 5000)) << list.size() << " entries";
+  // The header bar has gone from the far right, which the empty page's one line leaves clear.
+  EXPECT_TRUE(waitFor([&] { return closeTo(capture().at(px(220 + right), px(116)), kBackground, 2); }, 5000))
+      << "the page still shows the entry";
 }
 
 // The window in this process, so its GDI objects can be counted under Wine too.
@@ -307,7 +383,8 @@ TEST_F(PagesGuiTest, GdiObjectsStayFlatOver300PollsWithDialogsInBetween) {
   }
   const DWORD after = gdiObjects();
   EXPECT_EQ(fake.requests(ipc::kOpThreatDecision).size(), decisions + 3);
-  EXPECT_LE(after, before + 2) << before << " GDI objects before, " << after << " after";
+  std::printf("GDI objects: %lu before, %lu after 300 polls and 3 dialogs\n", before, after);
+  EXPECT_LE(after, before + 2);
   DestroyWindow(hwnd);
   // Its WM_QUIT is meant for a program's loop, not for the tests after this one.
   MSG msg;
@@ -356,6 +433,21 @@ TEST_F(PagesGuiTest, AQuarantineOf5000EntriesScrollsAndActsOnTheRowShown) {
   clickPage(right - 12 - 150, 144 + 24);
   ASSERT_TRUE(waitFor([&] { return !fake.requests(ipc::kOpQuarantineRestore).empty(); }, 5000));
   EXPECT_EQ(fake.requests(ipc::kOpQuarantineRestore)[0].payload, ipc::encodeU64Payload(1030));
+
+  // A click on the bar's track below its thumb turns a page; "Удалить" asks first.
+  RECT client{};
+  GetClientRect(hwnd_, &client);
+  const int pageHeight = MulDiv(client.bottom, 96, static_cast<int>(GetDpiForSystem()));
+  const int visible = (pageHeight - 20 - 144) / 48;
+  clickPage(pageWidth() - 45, 144 + visible * 48 - 4);
+  Sleep(300);
+  const size_t restores = fake.requests(ipc::kOpQuarantineRestore).size();
+  clickPage(right - 48, 144 + 24);
+  EXPECT_EQ(toUtf8(answerBox(IDYES)), "Объект будет удалён безвозвратно. Продолжить?");
+  ASSERT_TRUE(waitFor([&] { return !fake.requests(ipc::kOpQuarantineDelete).empty(); }, 5000));
+  EXPECT_EQ(fake.requests(ipc::kOpQuarantineDelete)[0].payload,
+            ipc::encodeU64Payload(static_cast<uint64_t>(1030 + visible)));
+  EXPECT_EQ(fake.requests(ipc::kOpQuarantineRestore).size(), restores);
 }
 
 // The bar fills by the counters while the scan runs and turns green, full, at its end.
@@ -386,7 +478,12 @@ TEST_F(PagesGuiTest, TheScanPageFollowsTheProgressToTheEnd) {
   EXPECT_GT(countLike(done, {px(260), px(270), done.width - px(40), px(300)}, kRed, 40), 10);
 }
 
-TEST_F(PagesGuiTest, SettingsAreSavedAndTheFirewallPageShowsItsError) {
+TEST_F(PagesGuiTest, SettingsAreSavedAndTheFirewallPageShowsItsErrorAndAQuickScanEnds) {
+  // A profile of its own keeps the quick scan to this folder and the system's.
+  const std::wstring profile = dir_.file(L"profile");
+  ASSERT_TRUE(createDirectories(profile + L"\\Downloads"));
+  writeFile(profile + L"\\Downloads\\readme.txt", "nothing to see");
+  ScopedEnvironment home(L"USERPROFILE", profile);
   ASSERT_NO_FATAL_FAILURE(startService());
   ASSERT_NO_FATAL_FAILURE(startGui(L""));
   ASSERT_TRUE(waitFor([&] { return IsWindowVisible(hwnd_) != FALSE; }, kWindowWaitMs));
@@ -421,7 +518,19 @@ TEST_F(PagesGuiTest, SettingsAreSavedAndTheFirewallPageShowsItsError) {
   ASSERT_TRUE(waitSelected(1)) << "the scan page did not open";
   auto c = client();
   ipc::HelloReply hello;
-  EXPECT_TRUE(waitFor([&] { return c.hello(hello) && hello.scanRunning; }, 5000)) << "no scan started";
+  ASSERT_TRUE(waitFor([&] { return c.hello(hello) && hello.scanRunning; }, 5000)) << "no scan started";
+  // To its end: "Проверка завершена" over the full green bar, and the result line under the buttons.
+  ASSERT_TRUE(waitFor([&] { return c.hello(hello) && !hello.scanRunning; }, 240000)) << "the quick scan did not end";
+  ipc::ProgressReply progress;
+  ASSERT_TRUE(c.progress(progress));
+  EXPECT_FALSE(progress.summary.cancelled);
+  EXPECT_GT(progress.summary.filesScanned, 0u);
+  const int track = pageWidth() - 80;
+  const auto barAt = [&](const Image& image) { return image.at(px(220 + 40 + track * 9 / 10), px(129)); };
+  EXPECT_TRUE(waitFor([&] { return closeTo(barAt(capture()), kGreen, 2); }, 5000)) << describe(barAt(capture()));
+  const Image done = captureAs("quick-scan-finished");
+  EXPECT_GT(countUnlike(done, {px(260), px(270), done.width - px(40), px(300)}, kBackground), 30)
+      << "no result line";
 }
 
 }  // namespace
