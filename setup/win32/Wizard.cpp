@@ -428,32 +428,41 @@ void dropPending() {
 
 }  // namespace
 
-int runWizard(const SetupOptions& options) {
+bool openWizard(Wizard& w) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
   const HINSTANCE instance = GetModuleHandleW(nullptr);
-  if (!registerClass(instance)) return 1;
+  if (!registerClass(instance)) return false;
   setDpi(systemDpi());
 
-  Wizard w;
-  w.state.options = options;
   w.background.reset(CreateSolidBrush(kBackground));
   RECT frame{0, 0, px(kClientWidth), px(kClientHeight)};
   AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExStyle);
   const HWND hwnd = CreateWindowExW(kWindowExStyle, kWizardClass, kWizardTitle, kWindowStyle,
                                     CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
                                     frame.bottom - frame.top, nullptr, nullptr, instance, &w);
-  if (!hwnd) return 1;
+  if (!hwnd) return false;
   if (!createControls(w, instance)) {
     DestroyWindow(hwnd);
-    dropPending();
-    return 1;
+    // The quit message of the destroyed window must not end the caller's next message loop.
+    MSG quit;
+    PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    w.window = nullptr;
+    return false;
   }
   // Also on the window itself, where the task switcher and WM_GETICON look.
   const Icons icons = wizardIcons(instance);
   SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons.big));
   SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons.small));
   showPage(w, kWelcomePage);
+  return true;
+}
+
+int runWizard(const SetupOptions& options) {
+  Wizard w;
+  w.state.options = options;
+  if (!openWizard(w)) return 1;
+  const HWND hwnd = w.window;
   ShowWindow(hwnd, SW_SHOWNORMAL);
   UpdateWindow(hwnd);
 

@@ -32,6 +32,11 @@ struct Wizard {
   HWND control(int id) const { return controls[static_cast<size_t>(id - kNextButton)]; }
 };
 
+// Makes the window of `w` for `w.state.options` on the welcome page, not yet shown; false when
+// its class or window cannot be made. Its messages go through the caller's message loop, and
+// destroying it posts the quit message with the wizard's exit code.
+bool openWizard(Wizard& w);
+
 // Shows the wizard for `options` until it is closed. 0 after a successful work, 1 otherwise
 // (also when the window is closed before the work or cannot be made).
 int runWizard(const SetupOptions& options);

@@ -165,9 +165,11 @@ TEST_F(ServiceE2eTest, ConsoleServiceAnswersScansAndStops) {
 }
 
 // Shutdown's reply must reach zorvekctl every time, however the stop it causes races with the
-// client's read.
+// client's read. Under Wine fewer cycles: each start costs a second there, and under a loaded
+// machine Wine itself now and then fails a process creation (win32=1359) that has nothing to do
+// with the race.
 TEST_F(ServiceE2eTest, EveryShutdownOfManyStartsIsAnswered) {
-  constexpr int kCycles = 50;
+  const int kCycles = test::runningUnderWine() ? 20 : 50;
   const auto start = std::chrono::steady_clock::now();
   for (int cycle = 0; cycle < kCycles; ++cycle) {
     SCOPED_TRACE(cycle);
