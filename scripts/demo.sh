@@ -70,14 +70,16 @@ ctl decide "$(winpath "$demo/files/eicar.com")" quarantine && echo "помещё
 step "zorvekctl quarantine list"
 ctl quarantine list
 
-# The installed service watches the system's folders, C:\Users among them.
-incoming="$WINEPREFIX/drive_c/users/Public/Downloads"
-step "real-time protection: a file arrives in C:\\users\\Public\\Downloads, no scan started"
+# The installed service watches the system's folders, C:\Users among them. Wine's watch of a tree
+# reports only folders made after the watch began (Windows reports them all), so the file arrives
+# in a folder made now.
+incoming="$WINEPREFIX/drive_c/users/Incoming"
+step "real-time protection: a file arrives in C:\\Users\\Incoming, no scan started"
 mkdir -p "$incoming"
 sleep 1  # a folder made just now is watched once the watcher has seen it appear
 printf '%s' 'X5O!P%@AP[4\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*' >"$incoming/invoice.com"
 ctl watch --count 1 --seconds 30
-ctl decide 'C:\Users\Public\Downloads\invoice.com' quarantine && echo "помещён в карантин"
+ctl decide 'C:\Users\Incoming\invoice.com' quarantine && echo "помещён в карантин"
 [ -e "$incoming/invoice.com" ] && echo "(файл остался на месте!)" || echo "(файла больше нет в папке)"
 ctl quarantine list
 
