@@ -109,6 +109,13 @@ mode "$work/data/Quarantine" 700
 mode "$work/data/Quarantine/quarantine.db" 600
 expect 1 "user reads the scan cache" -- $as_other cat "$work/data/scan.cache"
 
+# 5. Any user may ask for an update, but where it comes from is the administrator's and what it
+# writes stays in the service's own folder.
+expect 2 "user sets the update server" -- $as_other "$ctl" config set UpdateServer=http://127.0.0.1:9/
+expect 1 "user asks for a self-update" -- $as_other "$ctl" update self
+contains "user asks for a self-update" "не задан сервер обновлений"
+[ ! -e "$work/data/updates" ] || mode "$work/data/updates" 700
+
 kill -INT "$pid"
 wait "$pid"
 pid=

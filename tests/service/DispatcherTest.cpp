@@ -243,6 +243,9 @@ TEST_F(DispatcherTest, SetConfigKeepsPathsAndUpdateServerAndReducesHour) {
   next.quarantineDir.clear();
   next.scheduledHour = 30;
   next.scanArchives = true;
+  // Where updates come from is the administrator's: a user's address would let it choose the
+  // installer the service downloads and the lines it writes into hosts.
+  next.updateServer = "http://attacker.example";
   const Reply r = call(ipc::kOpSetConfig, ipc::encodeConfigPayload(next));
   ASSERT_EQ(r.opcode, ipc::kOpSetConfig) << ipc::errorReplyText(r.payload);
   const ipc::ConfigPayload after = config();
