@@ -12,13 +12,6 @@ bool fail(std::string* error, std::string text) {
   return false;
 }
 
-std::string_view trimBlanks(std::string_view line) {
-  constexpr std::string_view kBlanks = " \t\r\n";
-  const size_t first = line.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return line.substr(first, line.find_last_not_of(kBlanks) - first + 1);
-}
-
 enum class LineKind { Begin, End, Other };
 
 LineKind kindOf(std::string_view line) {

@@ -174,6 +174,13 @@ void appendQuotedArgument(std::wstring& line, std::wstring_view argument, bool a
   line += L'"';
 }
 
+std::string_view trimBlanks(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r\n";
+  const size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
 std::string asciiLower(std::string_view text) {
   std::string out(text);
   for (auto& c : out)

@@ -33,6 +33,9 @@ void appendQuotedArgument(std::wstring& line, std::wstring_view argument, bool a
 std::string asciiLower(std::string_view text);
 std::wstring asciiLower(std::wstring_view text);
 
+// `text` without the blanks, tabs, CRs and LFs at either end.
+std::string_view trimBlanks(std::string_view text);
+
 // Calls fn(line) for every LF-separated line of text (a CR before the LF stays in the line; a
 // last line without LF counts, an empty text has no lines).
 template <typename Fn>

@@ -16,13 +16,6 @@ bool fail(std::string* error, std::string text) {
   return false;
 }
 
-std::string_view trimBlanks(std::string_view s) {
-  constexpr std::string_view kBlanks = " \t\r\n";
-  const size_t first = s.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
-}
-
 bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 bool startsWithWww(std::string_view domain) { return domain.substr(0, 4) == "www."; }
