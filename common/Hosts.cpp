@@ -1,3 +1,4 @@
+#include "common/Fail.h"
 #include "common/Hosts.h"
 
 #include "common/Text.h"
@@ -6,11 +7,6 @@
 
 namespace zorvek {
 namespace {
-
-bool fail(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-  return false;
-}
 
 enum class LineKind { Begin, End, Other };
 

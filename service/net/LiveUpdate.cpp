@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "common/Fail.h"
 #include "common/Logger.h"
 #include "common/Text.h"
 #include "common/platform/File.h"
@@ -12,11 +13,6 @@
 
 namespace zorvek::svc {
 namespace {
-
-bool fail(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-  return false;
-}
 
 std::mutex& runMutex() {
   static std::mutex m;

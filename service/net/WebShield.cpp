@@ -2,6 +2,7 @@
 
 #include <unordered_set>
 
+#include "common/Fail.h"
 #include "common/Hosts.h"
 #include "common/Logger.h"
 #include "common/Text.h"
@@ -10,11 +11,6 @@
 
 namespace zorvek::svc {
 namespace {
-
-bool fail(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-  return false;
-}
 
 bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 

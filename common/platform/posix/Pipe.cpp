@@ -1,3 +1,4 @@
+#include "common/Fail.h"
 #include "common/platform/Pipe.h"
 
 #include <poll.h>
@@ -23,11 +24,6 @@ constexpr char kSocketName[] = "ZorvekAV.sock";
 constexpr int kBacklog = 16;
 // How long finish() lets a client read the last reply before the socket closes.
 constexpr int kLingerMs = 1000;
-
-bool fail(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-  return false;
-}
 
 std::string withErrno(const char* text, int err) {
   return std::string(text) + " (errno=" + std::to_string(err) + ")";

@@ -1,3 +1,4 @@
+#include "common/Fail.h"
 #include "common/platform/Pipe.h"
 
 #include "common/platform/win32/Handle.h"
@@ -18,11 +19,6 @@ constexpr DWORD kDefaultTimeoutMs = 30000;
 constexpr DWORD kWaitStepMs = 200;
 // How long finish() lets a client read the last reply before the instance is disconnected.
 constexpr DWORD kLingerMs = 1000;
-
-bool fail(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-  return false;
-}
 
 std::string withWin32(const char* text, DWORD err) {
   return std::string(text) + " (win32=" + std::to_string(err) + ")";

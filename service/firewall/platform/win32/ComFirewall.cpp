@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "common/Fail.h"
 #include "common/Text.h"
 #include "common/platform/win32/Handle.h"
 #include "service/firewall/Firewall.h"
@@ -58,11 +59,6 @@ class Apartment {
  private:
   HRESULT hr_;
 };
-
-bool fail(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-  return false;
-}
 
 uint32_t code(HRESULT hr) { return static_cast<uint32_t>(hr); }
 

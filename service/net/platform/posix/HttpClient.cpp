@@ -1,4 +1,5 @@
 #include "service/net/HttpClient.h"
+#include "common/Fail.h"
 
 #include <curl/curl.h>
 
@@ -9,11 +10,6 @@
 
 namespace zorvek::svc {
 namespace {
-
-bool fail(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-  return false;
-}
 
 struct CurlDeleter {
   void operator()(CURL* c) const { curl_easy_cleanup(c); }

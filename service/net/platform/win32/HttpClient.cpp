@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "common/Fail.h"
 #include "common/Text.h"
 #include "common/platform/win32/Handle.h"
 #include "common/platform/win32/Win.h"
@@ -19,11 +20,6 @@ struct InternetTraits {
   static void close(Handle h) { WinHttpCloseHandle(h); }
 };
 using Internet = UniqueHandle<InternetTraits>;
-
-bool fail(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-  return false;
-}
 
 // Read right after the failing call, before anything else can change it.
 bool failStep(std::string* error, const char* step) {
