@@ -27,14 +27,15 @@ FrameHeader encodeFrameHeader(uint32_t opcode, uint32_t payloadSize);
 [[nodiscard]] bool decodeFrameHeader(const unsigned char* header, uint32_t& opcode,
                                      uint32_t& payloadSize, std::string* error = nullptr);
 
-// Reads one frame through transfers that move exactly the bytes asked for or fail with their own
-// error: `first` moves the first byte, `rest` everything after it, so the wait for a request to
-// begin can have another bound than the rest of the frame.
+// Reads one frame. `first(p, n)` moves between 1 and n bytes and returns how many (0: failed with
+// its own error), so the wait for a request to begin can have another bound than the rest of the
+// frame; `rest(p, n)` moves exactly n bytes or fails.
 template <typename First, typename Rest>
 bool readFrameVia(First first, Rest rest, uint32_t& opcode, std::string& payload,
                   std::string* error) {
   FrameHeader header;
-  if (!first(header.data(), 1) || !rest(header.data() + 1, header.size() - 1)) return false;
+  const size_t got = first(header.data(), header.size());
+  if (got == 0 || !rest(header.data() + got, header.size() - got)) return false;
   uint32_t code = 0, size = 0;
   if (!decodeFrameHeader(header.data(), code, size, error)) return false;
   std::string body(size, '\0');
@@ -53,6 +54,12 @@ bool writeFrameVia(Transfer transfer, uint32_t opcode, std::string_view payload,
     return false;
   }
   FrameHeader header = encodeFrameHeader(opcode, static_cast<uint32_t>(payload.size()));
+  if (payload.size() <= kTransferChunk - kFrameHeaderSize) {
+    // In one write the reader finds the whole frame at once: one wait for it instead of two.
+    std::string frame(reinterpret_cast<const char*>(header.data()), header.size());
+    frame.append(payload);
+    return transfer(frame.data(), frame.size());
+  }
   return transfer(header.data(), header.size()) &&
          transfer(const_cast<char*>(payload.data()), payload.size());
 }

@@ -160,6 +160,10 @@ int wmain(int argc, wchar_t** argv) {
   auto start = Clock::now();
   for (int i = 0; i < ticks; ++i) (void)client.quarantineList(list);
   const double fetch = std::chrono::duration<double, std::milli>(Clock::now() - start).count() / ticks;
+  ipc::HelloReply hello;
+  start = Clock::now();
+  for (int i = 0; i < ticks; ++i) (void)client.hello(hello);
+  const double request = std::chrono::duration<double, std::milli>(Clock::now() - start).count() / ticks;
   const std::string encoded = ipc::encodeQuarantineList(list);
   start = Clock::now();
   for (int i = 0; i < ticks; ++i) (void)ipc::decodeQuarantineList(encoded, list);
@@ -171,6 +175,7 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("%-34s %10.3f\n", "Quarantine page", quarantine);
   std::printf("%-34s %10.3f\n", "  of which the poll", pollOnly);
   std::printf("%-34s %10.3f\n", "  of which the paint", paintOnly);
+  std::printf("%-34s %10.3f\n", "  one request (hello)", request);
   std::printf("%-34s %10.3f\n", "Quarantine changing every tick", churning);
   std::printf("%-34s %10.3f\n", "  a change: the list's round trip", fetch);
   std::printf("%-34s %10.3f  (%zu bytes)\n", "  a change: decoding the list", decode, encoded.size());

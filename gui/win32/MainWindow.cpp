@@ -383,7 +383,7 @@ void MainWindow::onLeftButtonDown(POINT p) {
 void MainWindow::paint(HDC target) {
   RECT client{};
   GetClientRect(hwnd_, &client);
-  ui::BufferedPaint buffer(target, client);
+  ui::BufferedPaint buffer(target, client, &backBuffer_);
   const HDC dc = buffer.dc();
   ui::fillRect(dc, client, ui::kBackground);
   const int sidebarRight = std::min<int>(client.right, ui::px(kSidebarWidth));

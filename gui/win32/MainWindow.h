@@ -13,6 +13,7 @@
 #include "gui/win32/Pages.h"
 #include "gui/win32/Shell.h"
 #include "gui/win32/TrayIcon.h"
+#include "gui/win32/toolkit/Toolkit.h"
 
 namespace zorvek::gui {
 
@@ -65,6 +66,7 @@ class MainWindow : private ThreatUi {
   PageContext page_;
   std::vector<Hit> navigation_;
   std::vector<Hit> buttons_;
+  ui::BackBuffer backBuffer_;
   int hoverNavigation_ = -1;
   int hoverButton_ = -1;
   TrayIcon tray_;

@@ -99,10 +99,11 @@ struct Bound {
   const char* timedOut = kTimedOutText;
 };
 
-// Moves exactly `size` bytes, at most kTransferChunk per call. With a stop event (server) or a
+// Moves exactly `size` bytes, at most kTransferChunk per call; with `moved`, only what the first
+// call moves (at least one byte), whose count it receives. With a stop event (server) or a
 // deadline, every call first waits on the socket and on what ends the wait early.
 bool transfer(int fd, bool reading, void* buffer, size_t size, const Bound& bound,
-              std::string* error) {
+              std::string* error, size_t* moved = nullptr) {
   auto* p = static_cast<char*>(buffer);
   const char* failure = reading ? "ReadFile failed" : "WriteFile failed";
   const bool waits = bound.stop != nullptr || bound.deadline != kNoDeadline;
@@ -133,10 +134,20 @@ bool transfer(int fd, bool reading, void* buffer, size_t size, const Bound& boun
       return fail(error, bound.stop ? std::string("connection closed")
                                     : withErrno("connection closed", 0));
     }
+    if (moved) {
+      *moved = static_cast<size_t>(n);
+      return true;
+    }
     p += n;
     size -= static_cast<size_t>(n);
   }
   return true;
+}
+
+// readFrameVia's `first`: some bytes of a frame, their count, 0 on failure.
+size_t transferSome(int fd, void* buffer, size_t size, const Bound& bound, std::string* error) {
+  size_t moved = 0;
+  return transfer(fd, true, buffer, size, bound, error, &moved) ? moved : 0;
 }
 
 }  // namespace
@@ -197,10 +208,11 @@ bool exchange(PipeHandle& pipe, uint32_t opcode, std::string_view payload, uint3
   Bound bound{nullptr, deadlineAfter(timeoutMs)};
   const auto write = [&](void* p, size_t n) { return transfer(fd, false, p, n, bound, error); };
   const auto read = [&](void* p, size_t n) { return transfer(fd, true, p, n, bound, error); };
+  const auto some = [&](void* p, size_t n) { return transferSome(fd, p, n, bound, error); };
   if (!writeFrameVia(write, opcode, payload, error)) return false;
   // The reply's time starts once the request is written.
   bound.deadline = deadlineAfter(timeoutMs);
-  return readFrameVia(read, read, replyOpcode, replyPayload, error);
+  return readFrameVia(some, read, replyOpcode, replyPayload, error);
 }
 
 bool writeRaw(PipeHandle& pipe, std::string_view bytes, std::string* error, uint32_t timeoutMs) {
@@ -212,7 +224,7 @@ bool readFrame(PipeHandle& pipe, const Event& stop, uint32_t& opcode, std::strin
                std::string* error, const SessionLimits& limits) {
   const int fd = fdOf(pipe);
   const auto first = [&](void* p, size_t n) {
-    return transfer(fd, true, p, n, {&stop, deadlineAfter(limits.idleMs), kSessionIdleText}, error);
+    return transferSome(fd, p, n, {&stop, deadlineAfter(limits.idleMs), kSessionIdleText}, error);
   };
   // Once the request has begun, all of it must follow within frameMs.
   Bound rest{&stop, kNoDeadline, kSessionTimedOutText};

@@ -32,10 +32,13 @@ UniqueKernelHandle manualEvent() {
 
 // What ends an overlapped transfer early: the server's stop event, and a deadline (a
 // GetTickCount64 value) that fails the transfer with `timedOut`.
+// `io`, when given, is the event every transfer of one exchange waits on; each Wine kernel object
+// is a round trip to its server, which one event per frame instead of per call saves.
 struct Bound {
   const Event* stop = nullptr;
   ULONGLONG deadline = kNoDeadline;
   const char* timedOut = kTimedOutText;
+  HANDLE io = nullptr;
   static constexpr ULONGLONG kNoDeadline = ~0ull;
 };
 
@@ -56,11 +59,12 @@ void cancelAndWait(HANDLE h, OVERLAPPED& ov) {
 }
 
 // Overlapped I/O of exactly `size` bytes in chunks of at most 64 KiB (every handle of the
-// transport is overlapped), ending with bound.timedOut at the deadline. The server's form also
-// ends with "stopping" as soon as the stop event is set; the client's texts carry the error
-// number: "connection closed (win32=N)" where the server says "connection closed".
+// transport is overlapped); with `moved`, only the first chunk (at least one byte), whose count it
+// receives. Ends with bound.timedOut at the deadline. The server's form also ends with "stopping"
+// as soon as the stop event is set; the client's texts carry the error number: "connection closed
+// (win32=N)" where the server says "connection closed".
 bool transfer(HANDLE h, bool reading, void* buffer, size_t size, Bound bound,
-              std::string* error) {
+              std::string* error, size_t* moved = nullptr) {
   auto* p = static_cast<char*>(buffer);
   const char* failure = reading ? "ReadFile failed" : "WriteFile failed";
   const bool client = bound.stop == nullptr;
@@ -74,11 +78,16 @@ bool transfer(HANDLE h, bool reading, void* buffer, size_t size, Bound bound,
   const auto isClosed = [&](DWORD err) {
     return reading && (err == ERROR_BROKEN_PIPE || (client && err == ERROR_PIPE_NOT_CONNECTED));
   };
+  UniqueKernelHandle own;
+  if (!bound.io && size > 0) {
+    own = manualEvent();
+    if (!own) return fail(error, withWin32("CreateEvent failed", GetLastError()));
+    bound.io = own.get();
+  }
   while (size > 0) {
-    const UniqueKernelHandle io = manualEvent();
-    if (!io) return fail(error, withWin32("CreateEvent failed", GetLastError()));
+    // Starting the I/O resets the event.
     OVERLAPPED ov{};
-    ov.hEvent = io.get();
+    ov.hEvent = bound.io;
     const DWORD chunk = static_cast<DWORD>(size < kTransferChunk ? size : kTransferChunk);
     const BOOL started =
         reading ? ReadFile(h, p, chunk, nullptr, &ov) : WriteFile(h, p, chunk, nullptr, &ov);
@@ -88,9 +97,11 @@ bool transfer(HANDLE h, bool reading, void* buffer, size_t size, Bound bound,
       if (err != ERROR_IO_PENDING) return fail(error, withWin32(failure, err));
     }
     const HANDLE handles[2] = {
-        io.get(), bound.stop ? reinterpret_cast<HANDLE>(bound.stop->nativeHandle()) : nullptr};
-    const DWORD wait = WaitForMultipleObjects(bound.stop ? 2 : 1, handles, FALSE,
-                                              msLeft(bound.deadline));
+        bound.io, bound.stop ? reinterpret_cast<HANDLE>(bound.stop->nativeHandle()) : nullptr};
+    // Done at once (the bytes were there): no wait.
+    const DWORD wait = started ? WAIT_OBJECT_0
+                               : WaitForMultipleObjects(bound.stop ? 2 : 1, handles, FALSE,
+                                                        msLeft(bound.deadline));
     if (wait == WAIT_OBJECT_0) {
       DWORD done = 0;
       if (!GetOverlappedResult(h, &ov, &done, FALSE)) {
@@ -101,6 +112,10 @@ bool transfer(HANDLE h, bool reading, void* buffer, size_t size, Bound bound,
       if (done == 0) {
         if (!client) return fail(error, "connection closed");
         return reading ? closed(0) : fail(error, withWin32(failure, 0));
+      }
+      if (moved) {
+        *moved = done;
+        return true;
       }
       p += done;
       size -= done;
@@ -119,6 +134,12 @@ bool transfer(HANDLE h, bool reading, void* buffer, size_t size, Bound bound,
     }
   }
   return true;
+}
+
+// readFrameVia's `first`: some bytes of a frame, their count, 0 on failure.
+size_t transferSome(HANDLE h, void* buffer, size_t size, const Bound& bound, std::string* error) {
+  size_t moved = 0;
+  return transfer(h, true, buffer, size, bound, error, &moved) ? moved : 0;
 }
 
 // One pipe instance. The first instance of a server is created with FILE_FLAG_FIRST_PIPE_INSTANCE:
@@ -186,13 +207,16 @@ PipeHandle connectPipe(const std::wstring& path, std::string* error, uint32_t ti
 bool exchange(PipeHandle& pipe, uint32_t opcode, std::string_view payload, uint32_t& replyOpcode,
               std::string& replyPayload, std::string* error, uint32_t timeoutMs) {
   const HANDLE h = handleOf(pipe);
-  Bound bound{nullptr, deadlineAfter(timeoutMs)};
+  const UniqueKernelHandle io = manualEvent();
+  if (!io) return fail(error, withWin32("CreateEvent failed", GetLastError()));
+  Bound bound{nullptr, deadlineAfter(timeoutMs), kTimedOutText, io.get()};
   const auto write = [&](void* p, size_t n) { return transfer(h, false, p, n, bound, error); };
   const auto read = [&](void* p, size_t n) { return transfer(h, true, p, n, bound, error); };
+  const auto some = [&](void* p, size_t n) { return transferSome(h, p, n, bound, error); };
   if (!writeFrameVia(write, opcode, payload, error)) return false;
   // The reply's time starts once the request is written.
   bound.deadline = deadlineAfter(timeoutMs);
-  return readFrameVia(read, read, replyOpcode, replyPayload, error);
+  return readFrameVia(some, read, replyOpcode, replyPayload, error);
 }
 
 bool writeRaw(PipeHandle& pipe, std::string_view bytes, std::string* error, uint32_t timeoutMs) {
@@ -203,11 +227,14 @@ bool writeRaw(PipeHandle& pipe, std::string_view bytes, std::string* error, uint
 bool readFrame(PipeHandle& pipe, const Event& stop, uint32_t& opcode, std::string& payload,
                std::string* error, const SessionLimits& limits) {
   const HANDLE h = handleOf(pipe);
+  const UniqueKernelHandle io = manualEvent();
+  if (!io) return fail(error, withWin32("CreateEvent failed", GetLastError()));
   const auto first = [&](void* p, size_t n) {
-    return transfer(h, true, p, n, {&stop, deadlineAfter(limits.idleMs), kSessionIdleText}, error);
+    return transferSome(h, p, n, {&stop, deadlineAfter(limits.idleMs), kSessionIdleText, io.get()},
+                        error);
   };
   // Once the request has begun, all of it must follow within frameMs.
-  Bound rest{&stop, Bound::kNoDeadline, kSessionTimedOutText};
+  Bound rest{&stop, Bound::kNoDeadline, kSessionTimedOutText, io.get()};
   bool begun = false;
   const auto read = [&](void* p, size_t n) {
     if (!begun) rest.deadline = deadlineAfter(limits.frameMs);
@@ -219,7 +246,9 @@ bool readFrame(PipeHandle& pipe, const Event& stop, uint32_t& opcode, std::strin
 
 bool writeFrame(PipeHandle& pipe, const Event& stop, uint32_t opcode, std::string_view payload,
                 std::string* error, const SessionLimits& limits) {
-  const Bound bound{&stop, deadlineAfter(limits.replyMs), kSessionTimedOutText};
+  const UniqueKernelHandle io = manualEvent();
+  if (!io) return fail(error, withWin32("CreateEvent failed", GetLastError()));
+  const Bound bound{&stop, deadlineAfter(limits.replyMs), kSessionTimedOutText, io.get()};
   const auto write = [&](void* p, size_t n) {
     return transfer(handleOf(pipe), false, p, n, bound, error);
   };

@@ -164,25 +164,40 @@ void drawFlatButton(HDC dc, const RECT& r, std::wstring_view text, COLORREF fill
            DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
 }
 
-BufferedPaint::BufferedPaint(HDC target, const RECT& area) : target_(target), area_(area) {
-  const int w = area.right - area.left, h = area.bottom - area.top;
-  if (w <= 0 || h <= 0) return;
-  UniqueMemoryDc memory(CreateCompatibleDC(target));
-  UniqueGdiObject<HBITMAP> bitmap(memory ? CreateCompatibleBitmap(target, w, h) : nullptr);
-  if (!bitmap) return;
-  previous_ = SelectObject(memory.get(), bitmap.get());
-  SetViewportOrgEx(memory.get(), -area.left, -area.top, nullptr);
-  memory_ = std::move(memory);
+BackBuffer::~BackBuffer() {
+  // The bitmap is deleted after the DC lets go of it.
+  if (memory_ && previous_) SelectObject(memory_.get(), previous_);
+}
+
+HDC BackBuffer::prepare(HDC target, int width, int height) {
+  if (width <= 0 || height <= 0) return nullptr;
+  if (memory_ && bitmap_ && width <= width_ && height <= height_) return memory_.get();
+  if (!memory_) memory_.reset(CreateCompatibleDC(target));
+  if (!memory_) return nullptr;
+  if (previous_) SelectObject(memory_.get(), previous_);
+  previous_ = nullptr;
+  bitmap_.reset();
+  width_ = height_ = 0;
+  UniqueGdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(target, width, height));
+  if (!bitmap) return nullptr;
+  previous_ = SelectObject(memory_.get(), bitmap.get());
   bitmap_ = std::move(bitmap);
+  width_ = width;
+  height_ = height;
+  return memory_.get();
+}
+
+BufferedPaint::BufferedPaint(HDC target, const RECT& area, BackBuffer* kept)
+    : target_(target), area_(area) {
+  memory_ = (kept ? *kept : own_).prepare(target, area.right - area.left, area.bottom - area.top);
+  if (memory_) SetViewportOrgEx(memory_, -area.left, -area.top, nullptr);
 }
 
 BufferedPaint::~BufferedPaint() {
   if (!memory_) return;
-  SetViewportOrgEx(memory_.get(), 0, 0, nullptr);
+  SetViewportOrgEx(memory_, 0, 0, nullptr);
   BitBlt(target_, area_.left, area_.top, area_.right - area_.left, area_.bottom - area_.top,
-         memory_.get(), 0, 0, SRCCOPY);
-  // The bitmap is deleted after the DC lets go of it.
-  SelectObject(memory_.get(), previous_);
+         memory_, 0, 0, SRCCOPY);
 }
 
 }  // namespace zorvek::ui

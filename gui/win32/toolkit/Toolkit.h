@@ -82,22 +82,40 @@ void drawProgressBar(HDC dc, const RECT& track, int percent, COLORREF fill);
 void drawFlatButton(HDC dc, const RECT& r, std::wstring_view text, COLORREF fill, COLORREF textColor);
 
 // --- Painting ---------------------------------------------------------------------------------
-// Draws into an off-screen bitmap of the area and copies it to the target in one block on
-// destruction; when the bitmap cannot be made, dc() is the target itself.
+// An off-screen bitmap kept from one paint of a window to the next, so that a paint neither
+// allocates nor clears a bitmap of the whole window.
+class BackBuffer {
+ public:
+  BackBuffer() = default;
+  ~BackBuffer();
+  BackBuffer(const BackBuffer&) = delete;
+  BackBuffer& operator=(const BackBuffer&) = delete;
+  // A memory DC with a bitmap of at least width x height, compatible with `target` when it was
+  // made; nullptr when it cannot be made.
+  HDC prepare(HDC target, int width, int height);
+
+ private:
+  UniqueMemoryDc memory_;
+  UniqueGdiObject<HBITMAP> bitmap_;
+  HGDIOBJ previous_ = nullptr;
+  int width_ = 0, height_ = 0;
+};
+
+// Draws into an off-screen bitmap of the area (`kept`, or one of its own) and copies it to the
+// target in one block on destruction; when the bitmap cannot be made, dc() is the target itself.
 class BufferedPaint {
  public:
-  BufferedPaint(HDC target, const RECT& area);
+  BufferedPaint(HDC target, const RECT& area, BackBuffer* kept = nullptr);
   ~BufferedPaint();
   BufferedPaint(const BufferedPaint&) = delete;
   BufferedPaint& operator=(const BufferedPaint&) = delete;
-  HDC dc() const { return memory_ ? memory_.get() : target_; }
+  HDC dc() const { return memory_ ? memory_ : target_; }
 
  private:
   HDC target_;
   RECT area_;
-  UniqueMemoryDc memory_;
-  UniqueGdiObject<HBITMAP> bitmap_;
-  HGDIOBJ previous_ = nullptr;
+  BackBuffer own_;
+  HDC memory_ = nullptr;
 };
 
 // --- GDI+ -------------------------------------------------------------------------------------

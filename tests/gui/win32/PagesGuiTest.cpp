@@ -5,6 +5,7 @@
 #include <mutex>
 #include <thread>
 
+#include "GdiObjects.h"
 #include "GuiFixture.h"
 #include "ScriptedPipeServer.h"
 #include "common/Messages.h"
@@ -91,16 +92,6 @@ class FakeService {
   std::string quarantine_;
   ScriptedPipeServer server_;  // last: its thread calls answer() from the start
 };
-
-// The GDI objects this process holds. GetGuiResources counts none under Wine, whose handle
-// table answers GetObjectType for a handle given by its index alone, so they are counted there.
-DWORD gdiObjects() {
-  if (const DWORD n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) return n;
-  DWORD n = 0;
-  for (ULONG_PTR index = 1; index < 0x10000; ++index)
-    if (GetObjectType(reinterpret_cast<HGDIOBJ>(index)) != 0) ++n;
-  return n;
-}
 
 // Whether the shell shows a notification balloon: a visible balloon tooltip of any process.
 bool balloonShown() {
@@ -375,13 +366,13 @@ TEST_F(PagesGuiTest, GdiObjectsStayFlatOver300PollsWithDialogsInBetween) {
   dialogRound();  // the fonts and brushes every later round reuses
   const size_t decisions = fake.requests(ipc::kOpThreatDecision).size();
   ASSERT_EQ(decisions, 1u) << "no dialog was answered";
-  const DWORD before = gdiObjects();
+  const DWORD before = test::gdiObjects();
   ASSERT_GT(before, 0u) << "no way to count GDI objects here";
   for (int round = 0; round < 3; ++round) {
     tick(100);
     dialogRound();
   }
-  const DWORD after = gdiObjects();
+  const DWORD after = test::gdiObjects();
   EXPECT_EQ(fake.requests(ipc::kOpThreatDecision).size(), decisions + 3);
   std::printf("GDI objects: %lu before, %lu after 300 polls and 3 dialogs\n", before, after);
   EXPECT_LE(after, before + 2);

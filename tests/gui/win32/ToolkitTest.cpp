@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "support/GdiObjects.h"
+
 namespace zorvek::ui {
 namespace {
 
@@ -164,6 +166,34 @@ TEST_F(ToolkitTest, EmblemShowsEachStatesColourAndSymbol) {
   }
   EXPECT_STREQ(emblemLabel(2), L"Обнаружена угроза");
   EXPECT_STREQ(emblemLabel(-1), L"Защита выключена");
+}
+
+// A buffer kept between paints: the window can grow and shrink, the whole area of each paint
+// reaches the target, the buffer is made again only to grow, and nothing leaks.
+TEST_F(ToolkitTest, KeptBackBufferFollowsTheAreaAndLeaksNothing) {
+  Surface s(300, 200);
+  BackBuffer kept;
+  const auto paint = [&](const RECT& area, COLORREF color) {
+    BufferedPaint buffer(s.dc(), area, &kept);
+    EXPECT_NE(buffer.dc(), s.dc());
+    fillRect(buffer.dc(), area, color);
+    return buffer.dc();
+  };
+  const HDC first = paint({0, 0, 100, 80}, RGB(200, 0, 0));
+  EXPECT_EQ(s.at(99, 79), RGB(200, 0, 0));
+  EXPECT_EQ(s.at(100, 80), RGB(0, 0, 0));
+  paint({0, 0, 300, 200}, RGB(0, 200, 0));  // grown: all of it, not the old size
+  EXPECT_EQ(s.at(299, 199), RGB(0, 200, 0));
+  paint({150, 100, 250, 150}, RGB(0, 0, 200));  // an offset area lands where it belongs
+  EXPECT_EQ(s.at(150, 100), RGB(0, 0, 200));
+  EXPECT_EQ(s.at(249, 149), RGB(0, 0, 200));
+  EXPECT_EQ(s.at(149, 100), RGB(0, 200, 0));
+  EXPECT_EQ(s.at(250, 149), RGB(0, 200, 0));
+
+  const DWORD objects = test::gdiObjects();
+  for (int i = 0; i < 50; ++i) paint({0, 0, 300 - i, 200 - i}, RGB(0, 0, i));
+  EXPECT_EQ(test::gdiObjects(), objects);
+  EXPECT_EQ(paint({0, 0, 10, 10}, RGB(1, 2, 3)), first);  // the same DC throughout
 }
 
 }  // namespace
