@@ -30,6 +30,12 @@ UniqueKernelHandle manualEvent() {
   return UniqueKernelHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
 }
 
+// The event overlapped transfers wait on; false with the transfer's error when it cannot be made.
+bool ioEvent(UniqueKernelHandle& event, std::string* error) {
+  event = manualEvent();
+  return event ? true : fail(error, withWin32("CreateEvent failed", GetLastError()));
+}
+
 // What ends an overlapped transfer early: the server's stop event, and a deadline (a
 // GetTickCount64 value) that fails the transfer with `timedOut`.
 // `io`, when given, is the event every transfer of one exchange waits on; each Wine kernel object
@@ -80,8 +86,7 @@ bool transfer(HANDLE h, bool reading, void* buffer, size_t size, Bound bound,
   };
   UniqueKernelHandle own;
   if (!bound.io && size > 0) {
-    own = manualEvent();
-    if (!own) return fail(error, withWin32("CreateEvent failed", GetLastError()));
+    if (!ioEvent(own, error)) return false;
     bound.io = own.get();
   }
   while (size > 0) {
@@ -207,8 +212,8 @@ PipeHandle connectPipe(const std::wstring& path, std::string* error, uint32_t ti
 bool exchange(PipeHandle& pipe, uint32_t opcode, std::string_view payload, uint32_t& replyOpcode,
               std::string& replyPayload, std::string* error, uint32_t timeoutMs) {
   const HANDLE h = handleOf(pipe);
-  const UniqueKernelHandle io = manualEvent();
-  if (!io) return fail(error, withWin32("CreateEvent failed", GetLastError()));
+  UniqueKernelHandle io;
+  if (!ioEvent(io, error)) return false;
   Bound bound{nullptr, deadlineAfter(timeoutMs), kTimedOutText, io.get()};
   const auto write = [&](void* p, size_t n) { return transfer(h, false, p, n, bound, error); };
   const auto read = [&](void* p, size_t n) { return transfer(h, true, p, n, bound, error); };
@@ -227,8 +232,8 @@ bool writeRaw(PipeHandle& pipe, std::string_view bytes, std::string* error, uint
 bool readFrame(PipeHandle& pipe, const Event& stop, uint32_t& opcode, std::string& payload,
                std::string* error, const SessionLimits& limits) {
   const HANDLE h = handleOf(pipe);
-  const UniqueKernelHandle io = manualEvent();
-  if (!io) return fail(error, withWin32("CreateEvent failed", GetLastError()));
+  UniqueKernelHandle io;
+  if (!ioEvent(io, error)) return false;
   const auto first = [&](void* p, size_t n) {
     return transferSome(h, p, n, {&stop, deadlineAfter(limits.idleMs), kSessionIdleText, io.get()},
                         error);
@@ -246,9 +251,8 @@ bool readFrame(PipeHandle& pipe, const Event& stop, uint32_t& opcode, std::strin
 
 bool writeFrame(PipeHandle& pipe, const Event& stop, uint32_t opcode, std::string_view payload,
                 std::string* error, const SessionLimits& limits) {
-  const UniqueKernelHandle io = manualEvent();
-  if (!io) return fail(error, withWin32("CreateEvent failed", GetLastError()));
-  const Bound bound{&stop, deadlineAfter(limits.replyMs), kSessionTimedOutText, io.get()};
+  // Most replies are one transfer (writeFrameVia), whose own event is all it needs.
+  const Bound bound{&stop, deadlineAfter(limits.replyMs), kSessionTimedOutText};
   const auto write = [&](void* p, size_t n) {
     return transfer(handleOf(pipe), false, p, n, bound, error);
   };
